@@ -44,6 +44,13 @@ intptr_t OS_API DialogBoxParamA(Handle instance, uintptr_t resource_id, Window o
                                 intptr_t init_param);
 int32_t OS_API MessageBoxA(Window owner, const char* text, const char* caption, uint32_t style);
 
+// Served on Linux by the platform layer's built-in "user32" and "kernel32"
+// modules, which the binder consults before dlopen. Program code never calls these
+// directly: it binds them through an ApiSlot, as it does on Windows.
+Bool OS_API EndDialog(Window dialog, intptr_t result);
+Bool OS_API EnableWindow(Window window, Bool enable);
+Bool OS_API CloseHandle(Handle handle);
+
 // Tests replace the message box with an observer (the box would wait for a click).
 using MessageBoxObserver = void (*)(const char* text, const char* caption, uint32_t style);
 extern MessageBoxObserver g_message_box_observer;
