@@ -30,6 +30,18 @@
 void* bind_api(const char* library, const char* function, std::atomic<void*>* slot);
 void free_loaded_libraries();
 
+// The library calls the binder makes (GetModuleHandleA, LoadLibraryA,
+// GetProcAddress, FreeLibrary); tests put their own in place.
+struct LibraryCalls {
+  os::Handle(OS_API* module_handle)(const char* library);
+  os::Handle(OS_API* load_library)(const char* library);
+  void*(OS_API* find_function)(os::Handle module, const char* name_or_ordinal);
+  os::Bool(OS_API* free_library)(os::Handle module);
+};
+extern LibraryCalls g_library_calls;
+// The room of the binder's table of libraries it loaded itself.
+constexpr int32_t loaded_libraries_room = 100;
+
 template <typename FunctionPointer>
 class ApiSlot {
  public:
@@ -56,8 +68,8 @@ extern "C" uint64_t stack_checked_call(const void* function, const uint32_t* arg
 
 template <typename Function, typename... Args>
 auto os_call(Location at, Function function, Args... args) {
-  using Result = decltype(function(args...));
 #if defined(__i386__)
+  using Result = decltype(function(args...));
   uint32_t packed[sizeof...(Args) ? sizeof...(Args) : 1] = {};
   int32_t index = 0;
   auto pack = [&](auto value) {
@@ -68,6 +80,7 @@ auto os_call(Location at, Function function, Args... args) {
     packed[index++] = word;
   };
   (pack(args), ...);
+  (void)pack;
   int32_t balanced = 1;
   uint64_t result = stack_checked_call(reinterpret_cast<const void*>(function), packed, index, &balanced);
   if (!balanced) raise_runtime_error(6, at);

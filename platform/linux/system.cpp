@@ -1,0 +1,375 @@
+// The runtime's operating-system services on Linux: a heap with the contract of
+// the Windows process heap, the readability probe, the executable's image,
+// libraries (built-in modules first, then dlopen), threads, waitable timers and
+// the wait on the default GLib main context, where the GTK dialog lives.
+#include <dlfcn.h>
+#include <glib.h>
+#include <pthread.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/linux/builtin_modules.h"
+#include "platform/linux/handles.h"
+#include "platform/system.h"
+
+// The executable's first byte and the end of its data, from the linker.
+extern "C" char __executable_start;
+extern "C" char _end;
+
+namespace os {
+
+namespace {
+
+// ---- Heap ----
+
+// Every block carries this header, so that a pointer that is not a block of the
+// heap can be told from one and left alone. The mark mixes the block's address
+// into a constant, so neither stray data nor a moved copy of a header passes.
+struct alignas(16) BlockHeader {
+  uint64_t mark;
+};
+constexpr uint64_t block_mark = 0x6e6f76656c686561;  // arbitrary
+
+uint64_t mark_of(const void* block) { return block_mark ^ reinterpret_cast<uintptr_t>(block); }
+
+void* block_of(BlockHeader* header) { return header + 1; }
+
+// Copies size bytes at address into copy; false, without faulting, when they
+// cannot all be read.
+bool read_memory(const void* address, void* copy, size_t size);
+
+// The header of a block of this heap, or null for any other pointer.
+BlockHeader* header_of(void* block) {
+  if (reinterpret_cast<uintptr_t>(block) < sizeof(BlockHeader)) return nullptr;
+  auto* header = static_cast<BlockHeader*>(block) - 1;
+  BlockHeader copy;
+  if (!read_memory(header, &copy, sizeof copy)) return nullptr;
+  return copy.mark == mark_of(block) ? header : nullptr;
+}
+
+constexpr size_t largest_block = size_t(PTRDIFF_MAX) - sizeof(BlockHeader);
+
+// Reading through a pipe, for systems that refuse process_vm_readv: writing
+// from an unreadable address fails with EFAULT instead of faulting.
+bool read_through_pipe(const void* address, void* copy, size_t size) {
+  static std::mutex lock;
+  static int ends[2] = {-1, -1};
+  std::lock_guard<std::mutex> hold(lock);
+  if (ends[0] < 0 && pipe(ends) != 0) return false;
+  auto* to = static_cast<char*>(copy);
+  while (size > 0) {
+    size_t piece = size < 4096 ? size : 4096;
+    ssize_t written = write(ends[1], address, piece);
+    if (written <= 0) return false;
+    if (read(ends[0], to, size_t(written)) != written) return false;
+    address = static_cast<const char*>(address) + written;
+    to += written;
+    size -= size_t(written);
+  }
+  return true;
+}
+
+bool read_memory(const void* address, void* copy, size_t size) {
+  struct iovec local = {copy, size};
+  struct iovec remote = {const_cast<void*>(address), size};
+  ssize_t read = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);
+  if (read >= 0) return size_t(read) == size;
+  if (errno == EFAULT) return false;
+  return read_through_pipe(address, copy, size);
+}
+
+// ---- Threads ----
+
+struct ThreadObject : HandleObject {};
+
+struct ThreadStart {
+  ThreadRoutine routine;
+  int32_t parameter;
+};
+
+void* run_thread(void* start) {
+  ThreadStart copy = *static_cast<ThreadStart*>(start);
+  delete static_cast<ThreadStart*>(start);
+  copy.routine(copy.parameter);
+  return nullptr;
+}
+
+// ---- Timers and the wait ----
+
+using Clock = std::chrono::steady_clock;
+
+// A timer is due at a point of the steady clock, or never.
+struct TimerObject : HandleObject {
+  std::mutex lock;
+  bool armed = false;
+  Clock::time_point due{};
+};
+
+// 100-nanosecond units from 1601-01-01 to 1970-01-01.
+constexpr int64_t unix_epoch_in_file_time = 116444736000000000;
+
+// The steady clock counts nanoseconds in 64 bits, so a timer is held to 200
+// years from now.
+constexpr int64_t longest_timer = int64_t(200) * 365 * 24 * 3600 * 10000000;
+
+Clock::time_point steady_point_of(int64_t due) {
+  using Units = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
+  Clock::time_point now = Clock::now();
+  if (due < 0) {
+    int64_t units = due < -longest_timer ? longest_timer : -due;
+    return now + std::chrono::duration_cast<Clock::duration>(Units(units));
+  }
+  auto system_now = std::chrono::duration_cast<Units>(std::chrono::system_clock::now().time_since_epoch()).count();
+  int64_t from_now = due - unix_epoch_in_file_time - system_now;
+  if (from_now <= 0) return now;
+  if (from_now > longest_timer) from_now = longest_timer;
+  return now + std::chrono::duration_cast<Clock::duration>(Units(from_now));
+}
+
+// True when an event of the default main context is ready, after waiting until
+// it is or until the deadline. The context is polled, not dispatched. When
+// another thread is running the context, this thread only sleeps.
+bool wait_for_main_context(Clock::time_point deadline) {
+  GMainContext* context = g_main_context_default();
+  if (!g_main_context_acquire(context)) {
+    std::this_thread::sleep_until(std::min(deadline, Clock::now() + std::chrono::hours(1)));
+    return false;
+  }
+  std::vector<GPollFD> fds(8);
+  bool ready = false;
+  for (;;) {
+    gint priority = 0;
+    gboolean ready_at_once = g_main_context_prepare(context, &priority);
+    gint timeout = -1;
+    gint count;
+    while ((count = g_main_context_query(context, priority, &timeout, fds.data(), gint(fds.size()))) >
+           gint(fds.size()))
+      fds.resize(size_t(count));
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left < 0) left = 0;
+    if (ready_at_once) timeout = 0;
+    else if (timeout < 0 || timeout > left) timeout = left > G_MAXINT ? G_MAXINT : gint(left);
+    g_main_context_get_poll_func(context)(fds.data(), guint(count), timeout);
+    ready = g_main_context_check(context, priority, fds.data(), count);
+    // A wake-up of the context alone (a source added from another thread) is
+    // no event yet: prepare and poll again.
+    if (ready || Clock::now() >= deadline) break;
+  }
+  g_main_context_release(context);
+  return ready;
+}
+
+}  // namespace
+
+// ---- Heap ----
+
+void* heap_allocate(size_t size, bool zero_filled) {
+  if (size > largest_block) return nullptr;
+  void* memory = zero_filled ? std::calloc(1, sizeof(BlockHeader) + size) : std::malloc(sizeof(BlockHeader) + size);
+  if (!memory) return nullptr;
+  auto* header = static_cast<BlockHeader*>(memory);
+  header->mark = mark_of(block_of(header));
+  return block_of(header);
+}
+
+void* heap_reallocate(void* block, size_t size) {
+  BlockHeader* header = header_of(block);
+  if (!header || size > largest_block) return nullptr;
+  auto* moved = static_cast<BlockHeader*>(std::realloc(header, sizeof(BlockHeader) + size));
+  if (!moved) return nullptr;
+  moved->mark = mark_of(block_of(moved));
+  return block_of(moved);
+}
+
+void heap_free(void* block) {
+  BlockHeader* header = header_of(block);
+  if (!header) return;
+  header->mark = 0;  // a second free of the same address is then ignored
+  std::free(header);
+}
+
+bool is_readable(const void* address, size_t size) {
+  if (!address) return false;
+  char copy[64];
+  while (size > 0) {
+    size_t piece = size < sizeof copy ? size : sizeof copy;
+    if (!read_memory(address, copy, piece)) return false;
+    address = static_cast<const char*>(address) + piece;
+    size -= piece;
+  }
+  return true;
+}
+
+ImageRange program_image_range() {
+  return {reinterpret_cast<uintptr_t>(&__executable_start), reinterpret_cast<uintptr_t>(&_end)};
+}
+
+void exit_process(int32_t code) {
+  std::fflush(nullptr);
+  _exit(code);
+}
+
+// ---- Handles and libraries ----
+
+Handle OS_API GetModuleHandleA(const char* name) {
+  if (!name) {
+    static void* program = dlopen(nullptr, RTLD_NOW);
+    return program;
+  }
+  if (Handle builtin = find_builtin_module(name)) return builtin;
+  // A library already in the process; the probe's own reference is dropped
+  // again, as GetModuleHandleA takes none.
+  for (const std::string& file : {std::string(name), "lib" + std::string(name) + ".so"}) {
+    if (void* library = dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+      dlclose(library);
+      return library;
+    }
+  }
+  return nullptr;
+}
+
+Bool OS_API CloseHandle(Handle handle) { return remove_handle(handle) ? 1 : 0; }
+
+Handle OS_API LoadLibraryA(const char* library) {
+  if (!library) return nullptr;
+  if (Handle builtin = find_builtin_module(library)) return builtin;
+  if (void* loaded = dlopen(library, RTLD_NOW)) return loaded;
+  return dlopen(("lib" + std::string(library) + ".so").c_str(), RTLD_NOW);
+}
+
+void* OS_API GetProcAddress(Handle module, const char* name) {
+  if (!module) return nullptr;
+  if (is_builtin_module(module)) return find_builtin_function(module, name);
+  if (reinterpret_cast<uintptr_t>(name) < 0x10000) return nullptr;  // no ordinals in shared objects
+  return dlsym(module, name);
+}
+
+Bool OS_API FreeLibrary(Handle module) {
+  if (!module) return 0;
+  if (is_builtin_module(module)) return 1;
+  return dlclose(module) == 0 ? 1 : 0;
+}
+
+// ---- Program file and command line ----
+
+uint32_t OS_API GetModuleFileNameA(Handle module, char* buffer, uint32_t size) {
+  if (module || size == 0) return 0;
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+  if (length <= 0 || size_t(length) >= sizeof path) return 0;
+  if (uint32_t(length) >= size) {
+    std::memcpy(buffer, path, size - 1);
+    buffer[size - 1] = 0;
+    return size;
+  }
+  std::memcpy(buffer, path, size_t(length));
+  buffer[length] = 0;
+  return uint32_t(length);
+}
+
+const char* OS_API GetCommandLineA() {
+  static const std::string line = [] {
+    std::ifstream file("/proc/self/cmdline", std::ios::binary);
+    std::string all((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::string joined;
+    size_t start = 0;
+    while (start < all.size()) {
+      size_t end = all.find('\0', start);
+      if (end == std::string::npos) end = all.size();
+      std::string argument = all.substr(start, end - start);
+      if (!joined.empty()) joined += ' ';
+      bool quote = argument.empty() || argument.find(' ') != std::string::npos;
+      joined += quote ? '"' + argument + '"' : argument;
+      start = end + 1;
+    }
+    return joined;
+  }();
+  return line.c_str();
+}
+
+// ---- Threads ----
+
+Handle start_thread(ThreadRoutine routine, int32_t parameter) {
+  Handle handle = add_handle(std::make_shared<ThreadObject>());
+  if (!handle) return nullptr;
+  auto* start = new (std::nothrow) ThreadStart{routine, parameter};
+  pthread_attr_t attributes;
+  pthread_t thread;
+  bool started = false;
+  if (start && pthread_attr_init(&attributes) == 0) {
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    started = pthread_create(&thread, &attributes, run_thread, start) == 0;
+    pthread_attr_destroy(&attributes);
+  }
+  if (started) return handle;
+  delete start;
+  remove_handle(handle);
+  return nullptr;
+}
+
+// ---- Timers, wait, messages ----
+
+Handle OS_API CreateWaitableTimerA(void*, Bool, const char*) { return add_handle(std::make_shared<TimerObject>()); }
+
+Bool OS_API SetWaitableTimer(Handle timer, const int64_t* due, int32_t, void*, void*, Bool) {
+  auto object = std::dynamic_pointer_cast<TimerObject>(find_handle(timer));
+  if (!object || !due) return 0;
+  std::lock_guard<std::mutex> hold(object->lock);
+  object->due = steady_point_of(*due);
+  object->armed = true;
+  return 1;
+}
+
+uint32_t OS_API MsgWaitForMultipleObjects(uint32_t count, const Handle* handles, Bool wait_all, uint32_t milliseconds,
+                                          uint32_t) {
+  if (wait_all || (count && !handles)) return WAIT_FAILED;
+  std::vector<std::shared_ptr<TimerObject>> timers;
+  for (uint32_t i = 0; i < count; ++i) {
+    auto timer = std::dynamic_pointer_cast<TimerObject>(find_handle(handles[i]));
+    if (!timer) return WAIT_FAILED;
+    timers.push_back(std::move(timer));
+  }
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point limit =
+      milliseconds == INFINITE ? Clock::time_point::max() : start + std::chrono::milliseconds(milliseconds);
+  for (;;) {
+    Clock::time_point until = limit;
+    for (uint32_t i = 0; i < count; ++i) {
+      std::lock_guard<std::mutex> hold(timers[i]->lock);
+      if (!timers[i]->armed) continue;
+      if (timers[i]->due <= Clock::now()) {
+        timers[i]->armed = false;  // resets itself, as a timer that is not manual-reset does
+        return WAIT_OBJECT_0 + i;
+      }
+      if (timers[i]->due < until) until = timers[i]->due;
+    }
+    if (until <= Clock::now() && until == limit) return WAIT_TIMEOUT;
+    if (wait_for_main_context(until)) return WAIT_OBJECT_0 + count;
+  }
+}
+
+uint64_t OS_API GetTickCount64() {
+  return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
+}
+
+void dispatch_pending_messages() {
+  GMainContext* context = g_main_context_default();
+  while (g_main_context_iteration(context, FALSE)) {
+  }
+}
+
+}  // namespace os

@@ -1,0 +1,113 @@
+// The operating-system services under the runtime library: the heap, the
+// readability probe, the program image, the end of the process, COM set-up per
+// thread, loading libraries, starting threads, waiting and the message queue.
+//
+// The runtime's portable code (runtime/) reaches the operating system only
+// through this header and platform/os.h. Calls that the runtime makes with the
+// stack check of os_call (the timer and the wait of timed_wait) keep their
+// Win32 shape and calling convention, so the same code runs on both systems;
+// the rest are small functions with plain C++ contracts. Texts are code page 936.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/os.h"
+
+namespace os {
+
+// ---- Heap --------------------------------------------------------------------
+
+// A new block of the process heap, or null when there is no room; zero_filled
+// clears every byte.
+void* heap_allocate(size_t size, bool zero_filled);
+// The block resized in place or moved (contents kept), or null when there is no
+// room or block is not a block of this heap; the block stays valid then.
+void* heap_reallocate(void* block, size_t size);
+// Returns a block to the heap. A pointer that is not a block of this heap is
+// left alone on Linux (every block carries a marked header) and handed to the
+// heap, whose refusal is not looked at, on Windows.
+void heap_free(void* block);
+
+// True when size bytes at address can be read; never faults while finding out.
+bool is_readable(const void* address, size_t size);
+
+// The running program's own image: its first byte and the end of its image
+// (base plus image size on Windows, the end of the executable's data on Linux).
+struct ImageRange {
+  uintptr_t first;
+  uintptr_t last;
+};
+ImageRange program_image_range();
+
+// Ends the process with code at once: stdio is flushed, no destructors or exit
+// handlers run, other threads are not waited for.
+[[noreturn]] void exit_process(int32_t code);
+
+// ---- COM ---------------------------------------------------------------------
+
+// Initialises COM for the calling thread (apartment threaded); results are not
+// looked at. Every thread that creates automation objects calls it first.
+void com_initialize();
+void com_uninitialize();
+
+// ---- Libraries ---------------------------------------------------------------
+
+// The module of library loaded by the call (to be freed with FreeLibrary), or null.
+Handle OS_API LoadLibraryA(const char* library);
+// The address of an exported function; name is a NUL-terminated name, or an
+// ordinal (a value below 0x10000) standing in the pointer. Null when not found.
+void* OS_API GetProcAddress(Handle module, const char* name);
+Bool OS_API FreeLibrary(Handle module);
+
+// ---- Program file and command line ----------------------------------------
+
+// Copies the full path of the running program (module must be null) and a
+// terminator into buffer; returns the length without the terminator, 0 on
+// failure, size when the path was cut to fit.
+uint32_t OS_API GetModuleFileNameA(Handle module, char* buffer, uint32_t size);
+// The process command line: the program name (quoted when it holds a blank),
+// then the arguments separated by blanks. Lives as long as the process.
+const char* OS_API GetCommandLineA();
+
+// ---- Threads -----------------------------------------------------------------
+
+// A subroutine run on a thread of its own: one 32-bit parameter, and the
+// thread's exit code as result.
+using ThreadRoutine = int32_t(OS_API*)(int32_t parameter);
+// Starts routine(parameter) on a new thread that runs at once. Returns an open
+// handle of the thread (close it with CloseHandle; the thread runs on) or null
+// when no thread could be made. Linux handles are small non-zero numbers that
+// fit in 32 bits, as Windows handles do.
+Handle start_thread(ThreadRoutine routine, int32_t parameter);
+
+// ---- Timer, wait and message queue ----------------------------------------
+
+constexpr uint32_t WAIT_OBJECT_0 = 0;
+constexpr uint32_t WAIT_TIMEOUT = 258;
+constexpr uint32_t WAIT_FAILED = 0xFFFFFFFF;
+constexpr uint32_t INFINITE = 0xFFFFFFFF;
+constexpr uint32_t QS_ALLINPUT_WITHOUT_RAWINPUT = 0xFF;
+
+// A waitable timer that resets itself when a wait sees it fire; null on failure.
+Handle OS_API CreateWaitableTimerA(void* security, Bool manual_reset, const char* name);
+// due: negative is a time relative to now, otherwise an absolute time (both in
+// 100-nanosecond units; absolute times count from 1601-01-01 UTC).
+Bool OS_API SetWaitableTimer(Handle timer, const int64_t* due, int32_t period, void* completion,
+                             void* argument, Bool resume);
+// Waits until one of the count handles fires (WAIT_OBJECT_0 + its index), input
+// arrives for the calling thread (WAIT_OBJECT_0 + count), milliseconds pass
+// (WAIT_TIMEOUT), or the wait is impossible (WAIT_FAILED). On Linux the input is
+// any event of the default GLib main context, which the wait polls but does not
+// dispatch; only timers can be waited for there.
+uint32_t OS_API MsgWaitForMultipleObjects(uint32_t count, const Handle* handles, Bool wait_all,
+                                          uint32_t milliseconds, uint32_t wake_mask);
+// Milliseconds since an arbitrary moment; never goes backwards.
+uint64_t OS_API GetTickCount64();
+
+// Dispatches every message (Linux: every event of the default main context)
+// that is ready for the calling thread, until none is left; on Windows a WM_QUIT
+// at the head of the queue stops it and stays in the queue.
+void dispatch_pending_messages();
+
+}  // namespace os

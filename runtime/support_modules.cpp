@@ -1,0 +1,180 @@
+#include "runtime/support_modules.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "platform/os.h"
+#include "platform/system.h"
+#include "runtime/memory.h"
+#include "runtime/threads.h"
+
+const SupportModuleNotify g_support_modules[] = {thread_module::module_notify, nullptr};
+
+namespace {
+
+// "Quillmere RunTime Error:\r\n\r\n%s"
+constexpr const char* module_error_format = "Quillmere RunTime Error:\r\n\r\n%s";
+constexpr const char* module_error_caption = "ERROR";
+// "不支持系统功能函数%d. 请将此信息反馈给作者"
+constexpr const char* unsupported_service_format =
+    "\xb2\xbb\xd6\xa7\xb3\xd6\xcf\xb5\xcd\xb3\xb9\xa6\xc4\xdc\xba\xaf\xca\xfd%d. "
+    "\xc7\xeb\xbd\xab\xb4\xcb\xd0\xc5\xcf\xa2\xb7\xb4\xc0\xa1\xb8\xf8\xd7\xf7\xd5\xdf";
+constexpr const char* unsupported_service_caption = "quillmere";
+
+constexpr size_t path_buffer_size = 260;
+// Shared by the path services; a later call overwrites what an earlier one gave.
+char g_program_directory[path_buffer_size];
+char g_program_file_name[path_buffer_size];
+
+// The program's full path, or false (and an empty path) when it cannot be had
+// whole.
+bool read_program_path(char (&path)[path_buffer_size]) {
+  uint32_t length = os::GetModuleFileNameA(nullptr, path, path_buffer_size);
+  if (length == 0 || length >= path_buffer_size) {
+    path[0] = 0;
+    return false;
+  }
+  return true;
+}
+
+// The byte after the last path separator, stepping over two-byte characters so
+// that a second byte equal to '\' is never taken for a separator.
+size_t file_name_offset(const char* path) {
+  size_t after_separator = 0;
+  for (size_t i = 0; path[i];) {
+    auto byte = static_cast<unsigned char>(path[i]);
+    if (byte >= 0x81 && path[i + 1]) {
+      i += 2;
+      continue;
+    }
+    ++i;
+    if (byte == '\\' || byte == '/') after_separator = i;
+  }
+  return after_separator;
+}
+
+intptr_t program_path_piece(intptr_t selector, intptr_t destination) {
+  char path[path_buffer_size];
+  read_program_path(path);
+  size_t name = file_name_offset(path);
+  std::memcpy(g_program_directory, path, name);
+  g_program_directory[name] = 0;
+  std::strcpy(g_program_file_name, path + name);
+  const char* piece = nullptr;
+  if (selector == 1 || selector == 2001) piece = g_program_directory;
+  else if (selector == 2002) piece = g_program_file_name;
+  if (!piece) return 0;
+  if (destination) std::strcpy(reinterpret_cast<char*>(destination), piece);
+  return reinterpret_cast<intptr_t>(piece);
+}
+
+intptr_t program_directory() {
+  if (!read_program_path(g_program_directory)) return 0;
+  size_t name = file_name_offset(g_program_directory);
+  g_program_directory[name ? name - 1 : 0] = 0;
+  return reinterpret_cast<intptr_t>(g_program_directory);
+}
+
+intptr_t program_file_name() {
+  if (!read_program_path(g_program_file_name)) return 0;
+  return reinterpret_cast<intptr_t>(g_program_file_name + file_name_offset(g_program_file_name));
+}
+
+// Reals are truncated toward zero and held to the 32-bit range (NaN gives 0).
+int32_t saturated_int(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+  if (value <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(value);
+}
+
+intptr_t integer_of_cell(const ArgCell* cell) {
+  if (!cell) return 0;
+  if (cell->tag == tag_float32) {
+    float value;
+    auto bits = static_cast<uint32_t>(cell->value);
+    std::memcpy(&value, &bits, sizeof value);
+    return saturated_int(value);
+  }
+  if (cell->tag == tag_float64) {
+    double value;
+    std::memcpy(&value, &cell->value, sizeof value);
+    return saturated_int(value);
+  }
+  return cell->low();
+}
+
+[[noreturn]] void module_error(const char* message) {
+  char text[1024];
+  std::snprintf(text, sizeof text, module_error_format, message ? message : "");
+  os::MessageBoxA(nullptr, text, module_error_caption, os::MB_ICONERROR);
+  runtime_exit(0);
+}
+
+void unsupported_service(int32_t code) {
+  char text[256];
+  std::snprintf(text, sizeof text, unsupported_service_format, code);
+  os::MessageBoxA(nullptr, text, unsupported_service_caption, os::MB_ICONERROR);
+}
+
+}  // namespace
+
+const char* command_line_arguments(const char* line) {
+  if (*line == '"') {
+    const char* closing = std::strchr(line + 1, '"');
+    if (!closing) return line + std::strlen(line);
+    return closing[1] == ' ' ? closing + 2 : closing + 1;
+  }
+  const char* blank = std::strchr(line, ' ');
+  return blank ? blank + 1 : line + std::strlen(line);
+}
+
+intptr_t runtime_service(int32_t code, intptr_t argument1, intptr_t argument2) {
+  switch (code) {
+    case 1004:
+      return 1;
+    case 1005:
+      return 4;
+    case 1006:
+      return program_path_piece(argument1, argument2);
+    case 2001:
+      return integer_of_cell(reinterpret_cast<const ArgCell*>(argument1));
+    case 2002:
+      return reinterpret_cast<intptr_t>(command_line_arguments(os::GetCommandLineA()));
+    case 2003:
+      return program_directory();
+    case 2004:
+      return program_file_name();
+    case 2018:
+      process_pending_messages();
+      return 0;
+    case 2024:
+      return reinterpret_cast<intptr_t>(runtime_alloc(static_cast<size_t>(argument1)));
+    case 2025:
+      runtime_free(reinterpret_cast<const void*>(argument1));
+      return 0;
+    case 2026:
+      return reinterpret_cast<intptr_t>(
+          runtime_realloc(reinterpret_cast<void*>(argument1), static_cast<size_t>(argument2)));
+    case 2027:
+      module_error(reinterpret_cast<const char*>(argument1));
+    case 2028:
+      runtime_exit(static_cast<int32_t>(argument1));
+    case 2030:
+      return 3;
+    case 2032:
+    case 2033:
+      return 0;
+    default:
+      unsupported_service(code);
+      return 0;
+  }
+}
+
+ArgCell call_module_command(ModuleCommand command, int32_t count, const ArgCell* cells) {
+  ArgCell result{};
+  command(&result, count, cells);
+  return result;
+}

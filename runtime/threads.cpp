@@ -1,0 +1,128 @@
+#include "runtime/threads.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <thread>
+
+#include "runtime/binding.h"
+
+namespace thread_module {
+namespace {
+std::atomic<intptr_t> g_service_entry{0};
+}  // namespace
+
+int32_t module_notify(int32_t code, intptr_t value, intptr_t reserved) {
+  (void)reserved;
+  switch (code) {
+    case 1:
+      g_service_entry.store(value);
+      return 0;
+    case 6:
+      return 0;
+    default:
+      return -1;
+  }
+}
+
+intptr_t service_entry() { return g_service_entry.load(); }
+}  // namespace thread_module
+
+namespace {
+
+// The routine code of timed_wait, and the statement offsets of its system calls.
+constexpr int32_t timed_wait_routine = 0x040101DF;
+constexpr Location at_read_clock{timed_wait_routine, 3};
+constexpr Location at_create_timer{timed_wait_routine, 4};
+constexpr Location at_set_timer{timed_wait_routine, 5};
+constexpr Location at_wait{timed_wait_routine, 6};
+constexpr Location at_wait_by_clock{timed_wait_routine, 7};
+constexpr Location at_close_timer{timed_wait_routine, 8};
+
+ApiSlot<os::Bool(OS_API*)(os::Handle)> g_close_handle{"kernel32", "CloseHandle"};
+
+int32_t milliseconds_per_unit(int32_t unit) {
+  switch (unit) {
+    case 0:
+      return 1;
+    case 1:
+      return 1000;
+    case 2:
+      return 60000;
+    case 3:
+      return 3600000;
+    default:
+      return unit;
+  }
+}
+
+// Whole milliseconds until a relative due time, rounded up so that a wait by
+// the clock never ends early; 0 for a due time that lies in the past.
+uint64_t milliseconds_until(int64_t due) {
+  if (due >= 0) return 0;
+  uint64_t units = due == std::numeric_limits<int64_t>::min() ? uint64_t(1) << 63 : uint64_t(-due);
+  return (units + 9999) / 10000;
+}
+
+}  // namespace
+
+int64_t timed_wait_due_time(int32_t amount, int32_t unit) {
+  double due = double(amount) * double(milliseconds_per_unit(unit)) * -10000.0;
+  // 2^63 is exact in a double; anything at or beyond it does not fit.
+  constexpr double limit = 9223372036854775808.0;
+  if (due >= limit) return std::numeric_limits<int64_t>::max();
+  if (due <= -limit) return std::numeric_limits<int64_t>::min();
+  return static_cast<int64_t>(std::trunc(due));
+}
+
+void launch_thread(ArgCell* result, int32_t count, const ArgCell* cells) {
+  auto present = [&](int32_t index) { return count > index && cells[index].given(); };
+  auto routine = present(0) ? reinterpret_cast<os::ThreadRoutine>(static_cast<uintptr_t>(cells[0].value)) : nullptr;
+  int32_t parameter = present(1) ? cells[1].low() : 0;
+  os::Handle handle = routine ? os::start_thread(routine, parameter) : nullptr;
+  result->value = handle ? 1 : 0;
+  auto* handle_variable = present(2) ? cells[2].address<int32_t>() : nullptr;
+  if (handle_variable) {
+    *handle_variable = static_cast<int32_t>(reinterpret_cast<uintptr_t>(handle));
+  } else if (handle) {
+    os::CloseHandle(handle);
+  }
+}
+
+bool timed_wait(int32_t amount, int32_t unit) {
+  const int64_t due = timed_wait_due_time(amount, unit);
+  // The clock bounds the wait when the timer cannot be had or a wait on it fails.
+  const uint64_t deadline = os_call(at_read_clock, os::GetTickCount64) + milliseconds_until(due);
+
+  os::Handle timer = os_call(at_create_timer, os::CreateWaitableTimerA, static_cast<void*>(nullptr), os::Bool(0),
+                             static_cast<const char*>(nullptr));
+  bool armed = timer && os_call(at_set_timer, os::SetWaitableTimer, timer, &due, int32_t(0),
+                                static_cast<void*>(nullptr), static_cast<void*>(nullptr), os::Bool(0));
+  for (;;) {
+    if (armed) {
+      uint32_t woken = os_call(at_wait, os::MsgWaitForMultipleObjects, uint32_t(1),
+                               static_cast<const os::Handle*>(&timer), os::Bool(0), os::INFINITE,
+                               os::QS_ALLINPUT_WITHOUT_RAWINPUT);
+      if (woken == os::WAIT_OBJECT_0) break;
+      if (woken == os::WAIT_OBJECT_0 + 1) {
+        process_pending_messages();
+        continue;
+      }
+      armed = false;
+    }
+    uint64_t now = os_call(at_read_clock, os::GetTickCount64);
+    if (now >= deadline) break;
+    uint64_t left = deadline - now;
+    auto timeout = static_cast<uint32_t>(left < os::INFINITE ? left : os::INFINITE - 1);
+    uint32_t woken = os_call(at_wait_by_clock, os::MsgWaitForMultipleObjects, uint32_t(0),
+                             static_cast<const os::Handle*>(nullptr), os::Bool(0), timeout,
+                             os::QS_ALLINPUT_WITHOUT_RAWINPUT);
+    if (woken == os::WAIT_OBJECT_0) process_pending_messages();
+    else if (woken != os::WAIT_TIMEOUT) std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
+  }
+  if (timer) os_call(at_close_timer, g_close_handle.get(), timer);
+  return true;
+}
+
+void process_pending_messages() { os::dispatch_pending_messages(); }
