@@ -1,6 +1,6 @@
 // The operating-system services under the runtime library: the heap, the
-// readability probe, the program image, the end of the process, COM set-up per
-// thread, loading libraries, starting threads, waiting and the message queue.
+// program image, the end of the process, COM set-up per thread, loading
+// libraries, starting threads, waiting and the message queue.
 //
 // The runtime's portable code (runtime/) reaches the operating system only
 // through this header and platform/os.h. Calls that the runtime makes with the
@@ -16,21 +16,18 @@
 
 namespace os {
 
-// ---- Heap --------------------------------------------------------------------
+// ---- Heap ----
 
-// A new block of the process heap, or null when there is no room; zero_filled
-// clears every byte.
+// The process heap: blocks that any thread may allocate and free. These calls
+// take only blocks of this heap; the runtime (runtime/memory.h) keeps track of
+// which values are such blocks.
+
+// A new block, or null when there is no room; zero_filled clears every byte.
 void* heap_allocate(size_t size, bool zero_filled);
 // The block resized in place or moved (contents kept), or null when there is no
-// room or block is not a block of this heap; the block stays valid then.
+// room; the block stays valid then.
 void* heap_reallocate(void* block, size_t size);
-// Returns a block to the heap. A pointer that is not a block of this heap is
-// left alone on Linux (every block carries a marked header) and handed to the
-// heap, whose refusal is not looked at, on Windows.
 void heap_free(void* block);
-
-// True when size bytes at address can be read; never faults while finding out.
-bool is_readable(const void* address, size_t size);
 
 // The running program's own image: its first byte and the end of its image
 // (base plus image size on Windows, the end of the executable's data on Linux).
@@ -93,15 +90,15 @@ constexpr uint32_t QS_ALLINPUT_WITHOUT_RAWINPUT = 0xFF;
 Handle OS_API CreateWaitableTimerA(void* security, Bool manual_reset, const char* name);
 // due: negative is a time relative to now, otherwise an absolute time (both in
 // 100-nanosecond units; absolute times count from 1601-01-01 UTC).
-Bool OS_API SetWaitableTimer(Handle timer, const int64_t* due, int32_t period, void* completion,
-                             void* argument, Bool resume);
+Bool OS_API SetWaitableTimer(Handle timer, const int64_t* due, int32_t period, void* completion, void* argument,
+                             Bool resume);
 // Waits until one of the count handles fires (WAIT_OBJECT_0 + its index), input
 // arrives for the calling thread (WAIT_OBJECT_0 + count), milliseconds pass
 // (WAIT_TIMEOUT), or the wait is impossible (WAIT_FAILED). On Linux the input is
 // any event of the default GLib main context, which the wait polls but does not
 // dispatch; only timers can be waited for there.
-uint32_t OS_API MsgWaitForMultipleObjects(uint32_t count, const Handle* handles, Bool wait_all,
-                                          uint32_t milliseconds, uint32_t wake_mask);
+uint32_t OS_API MsgWaitForMultipleObjects(uint32_t count, const Handle* handles, Bool wait_all, uint32_t milliseconds,
+                                          uint32_t wake_mask);
 // Milliseconds since an arbitrary moment; never goes backwards.
 uint64_t OS_API GetTickCount64();
 

@@ -2,7 +2,10 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
+#include <new>
 #include <thread>
+#include <unordered_set>
 
 #include "platform/os.h"
 #include "platform/system.h"
@@ -63,13 +66,71 @@ constexpr const char* runtime_error_messages[11] = {
 // Values below this are small integers standing where a block is expected.
 constexpr uintptr_t lowest_block_address = 0x10000;
 
+// Every block that the runtime heap handed out and has not taken back.
+// runtime_free and runtime_realloc act on these only, so any other value (a
+// foreign pointer, a block freed already, an unreadable address) is harmless,
+// on every system and without probing memory. The blocks are spread over
+// shards by address so that the ten workers seldom wait for one another. The
+// addresses are kept scrambled: a leak checker that scans memory for pointers
+// must not take this table for an owner of every block.
+class BlockRegistry {
+ public:
+  // False when there is no room to note the block.
+  bool add(const void* block) {
+    Shard& shard = shard_of(block);
+    std::lock_guard<std::mutex> hold(shard.lock);
+    try {
+      shard.blocks.insert(scrambled(block));
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+  // False when block is not a block of the heap.
+  bool remove(const void* block) {
+    Shard& shard = shard_of(block);
+    std::lock_guard<std::mutex> hold(shard.lock);
+    return shard.blocks.erase(scrambled(block)) != 0;
+  }
+
+ private:
+  static constexpr size_t shard_count = 64;
+  struct alignas(64) Shard {
+    std::mutex lock;
+    std::unordered_set<uintptr_t> blocks;
+  };
+
+  static uintptr_t scrambled(const void* block) {
+    return ~reinterpret_cast<uintptr_t>(block) ^ static_cast<uintptr_t>(0x5A5A5A5A5A5A5A5Aull);
+  }
+  Shard& shard_of(const void* block) {
+    auto address = reinterpret_cast<uintptr_t>(block);
+    return shards_[((address >> 4) ^ (address >> 12)) % shard_count];
+  }
+
+  Shard shards_[shard_count];
+};
+
+// Made on first use (an allocation may come before any static set-up) and
+// never destroyed (threads may still free blocks while the process ends).
+BlockRegistry& block_registry() {
+  static BlockRegistry* registry = new BlockRegistry;
+  return *registry;
+}
+
 [[noreturn]] void out_of_memory() {
   os::MessageBoxA(nullptr, out_of_memory_text, error_caption, os::MB_ICONERROR);
   runtime_exit(0);
 }
 
-void* checked(void* block) {
+// A new block of the heap, noted in the registry; the out-of-memory path when
+// either has no room.
+void* registered(void* block) {
   if (!block) out_of_memory();
+  if (!block_registry().add(block)) {
+    os::heap_free(block);
+    out_of_memory();
+  }
   return block;
 }
 
@@ -85,13 +146,23 @@ std::atomic<std::thread::id> g_shutdown_thread{};
 
 }  // namespace
 
-void* runtime_alloc(size_t size) { return checked(os::heap_allocate(size, true)); }
+void* runtime_alloc(size_t size) { return registered(os::heap_allocate(size, true)); }
 
-void* runtime_alloc_raw(size_t size) { return checked(os::heap_allocate(size, false)); }
+void* runtime_alloc_raw(size_t size) { return registered(os::heap_allocate(size, false)); }
 
+// A value that is not a block of the heap cannot be resized: like a failed
+// resize, it takes the out-of-memory path.
 void* runtime_realloc(void* block, size_t size) {
   if (!block) return runtime_alloc(size);
-  return checked(os::heap_reallocate(block, size));
+  // Taken out of the registry first: once the heap has moved the block, another
+  // thread may be handed the old address and note it again.
+  if (!block_registry().remove(block)) out_of_memory();
+  void* moved = os::heap_reallocate(block, size);
+  if (!moved) {
+    block_registry().add(block);
+    out_of_memory();
+  }
+  return registered(moved);
 }
 
 bool is_in_program_image(const void* address) {
@@ -106,7 +177,7 @@ bool is_in_program_image(const void* address) {
 void runtime_free(const void* block) {
   if (reinterpret_cast<uintptr_t>(block) < lowest_block_address) return;
   if (is_in_program_image(block)) return;
-  if (!os::is_readable(block, 8)) return;
+  if (!block_registry().remove(block)) return;
   os::heap_free(const_cast<void*>(block));
 }
 
@@ -116,8 +187,7 @@ const char* runtime_error_message(int32_t number) {
 }
 
 void format_runtime_error(char (&buffer)[256], int32_t number, int32_t routine, int32_t statement) {
-  std::snprintf(buffer, sizeof buffer, runtime_error_format, number, runtime_error_message(number), routine,
-                statement);
+  std::snprintf(buffer, sizeof buffer, runtime_error_format, number, runtime_error_message(number), routine, statement);
 }
 
 void raise_runtime_error(int32_t number, int32_t routine, int32_t statement) {

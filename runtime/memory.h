@@ -5,7 +5,9 @@
 // runtime_free. The allocators never return null: running out of memory shows the
 // "内存不足" box and ends the process through the ordered shutdown. runtime_free
 // ignores values below 0x10000, addresses inside the program image (constant
-// texts and arrays) and unreadable addresses, so it can be handed any value.
+// texts and arrays) and every other value that is not a live block of the
+// runtime heap (foreign or unreadable addresses, blocks freed already), so it
+// can be handed any value; runtime_realloc of such a value is out of memory.
 // All of it is safe to call from any thread.
 #pragma once
 

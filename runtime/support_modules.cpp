@@ -39,47 +39,34 @@ bool read_program_path(char (&path)[path_buffer_size]) {
   return true;
 }
 
-// The byte after the last path separator, stepping over two-byte characters so
-// that a second byte equal to '\' is never taken for a separator.
-size_t file_name_offset(const char* path) {
-  size_t after_separator = 0;
-  for (size_t i = 0; path[i];) {
-    auto byte = static_cast<unsigned char>(path[i]);
-    if (byte >= 0x81 && path[i + 1]) {
-      i += 2;
-      continue;
-    }
-    ++i;
-    if (byte == '\\' || byte == '/') after_separator = i;
-  }
-  return after_separator;
-}
-
 intptr_t program_path_piece(intptr_t selector, intptr_t destination) {
   char path[path_buffer_size];
   read_program_path(path);
-  size_t name = file_name_offset(path);
+  size_t name = size_t(path_file_name(path) - path);
   std::memcpy(g_program_directory, path, name);
   g_program_directory[name] = 0;
-  std::strcpy(g_program_file_name, path + name);
+  std::memcpy(g_program_file_name, path + name, std::strlen(path + name) + 1);
   const char* piece = nullptr;
-  if (selector == 1 || selector == 2001) piece = g_program_directory;
-  else if (selector == 2002) piece = g_program_file_name;
+  if (selector == 1 || selector == 2001)
+    piece = g_program_directory;
+  else if (selector == 2002)
+    piece = g_program_file_name;
   if (!piece) return 0;
-  if (destination) std::strcpy(reinterpret_cast<char*>(destination), piece);
+  // Both pieces are shorter than the 260 bytes the destination holds.
+  if (destination) std::memcpy(reinterpret_cast<char*>(destination), piece, std::strlen(piece) + 1);
   return reinterpret_cast<intptr_t>(piece);
 }
 
 intptr_t program_directory() {
   if (!read_program_path(g_program_directory)) return 0;
-  size_t name = file_name_offset(g_program_directory);
+  size_t name = size_t(path_file_name(g_program_directory) - g_program_directory);
   g_program_directory[name ? name - 1 : 0] = 0;
   return reinterpret_cast<intptr_t>(g_program_directory);
 }
 
 intptr_t program_file_name() {
   if (!read_program_path(g_program_file_name)) return 0;
-  return reinterpret_cast<intptr_t>(g_program_file_name + file_name_offset(g_program_file_name));
+  return reinterpret_cast<intptr_t>(path_file_name(g_program_file_name));
 }
 
 // Reals are truncated toward zero and held to the 32-bit range (NaN gives 0).
@@ -120,6 +107,20 @@ void unsupported_service(int32_t code) {
 }
 
 }  // namespace
+
+const char* path_file_name(const char* path) {
+  const char* name = path;
+  for (const char* p = path; *p;) {
+    auto byte = static_cast<unsigned char>(*p);
+    if (byte >= 0x81 && p[1]) {
+      p += 2;
+      continue;
+    }
+    ++p;
+    if (byte == '\\' || byte == '/') name = p;
+  }
+  return name;
+}
 
 const char* command_line_arguments(const char* line) {
   if (*line == '"') {

@@ -37,3 +37,8 @@ ArgCell call_module_command(ModuleCommand command, int32_t count, const ArgCell*
 // name with its closing quote and one blank after it, otherwise up to and with
 // the first blank); the terminating zero when nothing follows.
 const char* command_line_arguments(const char* line);
+
+// The file-name part of a path: what follows its last '\' or '/'. Two-byte
+// characters are stepped over whole, so a second byte equal to '\' is never
+// taken for a separator.
+const char* path_file_name(const char* path);

@@ -101,9 +101,9 @@ bool timed_wait(int32_t amount, int32_t unit) {
                                 static_cast<void*>(nullptr), static_cast<void*>(nullptr), os::Bool(0));
   for (;;) {
     if (armed) {
-      uint32_t woken = os_call(at_wait, os::MsgWaitForMultipleObjects, uint32_t(1),
-                               static_cast<const os::Handle*>(&timer), os::Bool(0), os::INFINITE,
-                               os::QS_ALLINPUT_WITHOUT_RAWINPUT);
+      uint32_t woken =
+          os_call(at_wait, os::MsgWaitForMultipleObjects, uint32_t(1), static_cast<const os::Handle*>(&timer),
+                  os::Bool(0), os::INFINITE, os::QS_ALLINPUT_WITHOUT_RAWINPUT);
       if (woken == os::WAIT_OBJECT_0) break;
       if (woken == os::WAIT_OBJECT_0 + 1) {
         process_pending_messages();
@@ -115,11 +115,13 @@ bool timed_wait(int32_t amount, int32_t unit) {
     if (now >= deadline) break;
     uint64_t left = deadline - now;
     auto timeout = static_cast<uint32_t>(left < os::INFINITE ? left : os::INFINITE - 1);
-    uint32_t woken = os_call(at_wait_by_clock, os::MsgWaitForMultipleObjects, uint32_t(0),
-                             static_cast<const os::Handle*>(nullptr), os::Bool(0), timeout,
-                             os::QS_ALLINPUT_WITHOUT_RAWINPUT);
-    if (woken == os::WAIT_OBJECT_0) process_pending_messages();
-    else if (woken != os::WAIT_TIMEOUT) std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
+    uint32_t woken =
+        os_call(at_wait_by_clock, os::MsgWaitForMultipleObjects, uint32_t(0), static_cast<const os::Handle*>(nullptr),
+                os::Bool(0), timeout, os::QS_ALLINPUT_WITHOUT_RAWINPUT);
+    if (woken == os::WAIT_OBJECT_0)
+      process_pending_messages();
+    else if (woken != os::WAIT_TIMEOUT)
+      std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
   }
   if (timer) os_call(at_close_timer, g_close_handle.get(), timer);
   return true;

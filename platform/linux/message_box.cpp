@@ -96,8 +96,10 @@ int32_t OS_API MessageBoxA(Window, const char* text, const char* caption, uint32
   std::string utf8_text = utf8_from_local(text);
   std::string utf8_caption = utf8_from_local(caption);
   if (on_first_thread()) {
-    if (gtk_init_check(nullptr, nullptr)) show_dialog(utf8_text, utf8_caption);
-    else show_on_stderr(utf8_text, utf8_caption);
+    if (gtk_init_check(nullptr, nullptr))
+      show_dialog(utf8_text, utf8_caption);
+    else
+      show_on_stderr(utf8_text, utf8_caption);
     return IDOK;
   }
   if (!gdk_display_get_default()) {

@@ -1,14 +1,11 @@
-// The runtime's operating-system services on Linux: a heap with the contract of
-// the Windows process heap, the readability probe, the executable's image,
+// The runtime's operating-system services on Linux: the C heap, the executable's image,
 // libraries (built-in modules first, then dlopen), threads, waitable timers and
 // the wait on the default GLib main context, where the GTK dialog lives.
 #include <dlfcn.h>
 #include <glib.h>
 #include <pthread.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -34,63 +31,9 @@ namespace os {
 
 namespace {
 
-// ---- Heap ----
-
-// Every block carries this header, so that a pointer that is not a block of the
-// heap can be told from one and left alone. The mark mixes the block's address
-// into a constant, so neither stray data nor a moved copy of a header passes.
-struct alignas(16) BlockHeader {
-  uint64_t mark;
-};
-constexpr uint64_t block_mark = 0x6e6f76656c686561;  // arbitrary
-
-uint64_t mark_of(const void* block) { return block_mark ^ reinterpret_cast<uintptr_t>(block); }
-
-void* block_of(BlockHeader* header) { return header + 1; }
-
-// Copies size bytes at address into copy; false, without faulting, when they
-// cannot all be read.
-bool read_memory(const void* address, void* copy, size_t size);
-
-// The header of a block of this heap, or null for any other pointer.
-BlockHeader* header_of(void* block) {
-  if (reinterpret_cast<uintptr_t>(block) < sizeof(BlockHeader)) return nullptr;
-  auto* header = static_cast<BlockHeader*>(block) - 1;
-  BlockHeader copy;
-  if (!read_memory(header, &copy, sizeof copy)) return nullptr;
-  return copy.mark == mark_of(block) ? header : nullptr;
-}
-
-constexpr size_t largest_block = size_t(PTRDIFF_MAX) - sizeof(BlockHeader);
-
-// Reading through a pipe, for systems that refuse process_vm_readv: writing
-// from an unreadable address fails with EFAULT instead of faulting.
-bool read_through_pipe(const void* address, void* copy, size_t size) {
-  static std::mutex lock;
-  static int ends[2] = {-1, -1};
-  std::lock_guard<std::mutex> hold(lock);
-  if (ends[0] < 0 && pipe(ends) != 0) return false;
-  auto* to = static_cast<char*>(copy);
-  while (size > 0) {
-    size_t piece = size < 4096 ? size : 4096;
-    ssize_t written = write(ends[1], address, piece);
-    if (written <= 0) return false;
-    if (read(ends[0], to, size_t(written)) != written) return false;
-    address = static_cast<const char*>(address) + written;
-    to += written;
-    size -= size_t(written);
-  }
-  return true;
-}
-
-bool read_memory(const void* address, void* copy, size_t size) {
-  struct iovec local = {copy, size};
-  struct iovec remote = {const_cast<void*>(address), size};
-  ssize_t read = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);
-  if (read >= 0) return size_t(read) == size;
-  if (errno == EFAULT) return false;
-  return read_through_pipe(address, copy, size);
-}
+// Larger requests fail here rather than in an allocator that may stop the
+// process instead of answering null (the sanitizers' allocator does).
+constexpr size_t largest_block = size_t(PTRDIFF_MAX);
 
 // ---- Threads ----
 
@@ -156,13 +99,14 @@ bool wait_for_main_context(Clock::time_point deadline) {
     gboolean ready_at_once = g_main_context_prepare(context, &priority);
     gint timeout = -1;
     gint count;
-    while ((count = g_main_context_query(context, priority, &timeout, fds.data(), gint(fds.size()))) >
-           gint(fds.size()))
+    while ((count = g_main_context_query(context, priority, &timeout, fds.data(), gint(fds.size()))) > gint(fds.size()))
       fds.resize(size_t(count));
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left < 0) left = 0;
-    if (ready_at_once) timeout = 0;
-    else if (timeout < 0 || timeout > left) timeout = left > G_MAXINT ? G_MAXINT : gint(left);
+    if (ready_at_once)
+      timeout = 0;
+    else if (timeout < 0 || timeout > left)
+      timeout = left > G_MAXINT ? G_MAXINT : gint(left);
     g_main_context_get_poll_func(context)(fds.data(), guint(count), timeout);
     ready = g_main_context_check(context, priority, fds.data(), count);
     // A wake-up of the context alone (a source added from another thread) is
@@ -179,40 +123,17 @@ bool wait_for_main_context(Clock::time_point deadline) {
 
 void* heap_allocate(size_t size, bool zero_filled) {
   if (size > largest_block) return nullptr;
-  void* memory = zero_filled ? std::calloc(1, sizeof(BlockHeader) + size) : std::malloc(sizeof(BlockHeader) + size);
-  if (!memory) return nullptr;
-  auto* header = static_cast<BlockHeader*>(memory);
-  header->mark = mark_of(block_of(header));
-  return block_of(header);
+  // A block of size 0 is still a block of its own, as on Windows.
+  size_t bytes = size ? size : 1;
+  return zero_filled ? std::calloc(1, bytes) : std::malloc(bytes);
 }
 
 void* heap_reallocate(void* block, size_t size) {
-  BlockHeader* header = header_of(block);
-  if (!header || size > largest_block) return nullptr;
-  auto* moved = static_cast<BlockHeader*>(std::realloc(header, sizeof(BlockHeader) + size));
-  if (!moved) return nullptr;
-  moved->mark = mark_of(block_of(moved));
-  return block_of(moved);
+  if (size > largest_block) return nullptr;
+  return std::realloc(block, size ? size : 1);
 }
 
-void heap_free(void* block) {
-  BlockHeader* header = header_of(block);
-  if (!header) return;
-  header->mark = 0;  // a second free of the same address is then ignored
-  std::free(header);
-}
-
-bool is_readable(const void* address, size_t size) {
-  if (!address) return false;
-  char copy[64];
-  while (size > 0) {
-    size_t piece = size < sizeof copy ? size : sizeof copy;
-    if (!read_memory(address, copy, piece)) return false;
-    address = static_cast<const char*>(address) + piece;
-    size -= piece;
-  }
-  return true;
-}
+void heap_free(void* block) { std::free(block); }
 
 ImageRange program_image_range() {
   return {reinterpret_cast<uintptr_t>(&__executable_start), reinterpret_cast<uintptr_t>(&_end)};
@@ -357,8 +278,8 @@ uint32_t OS_API MsgWaitForMultipleObjects(uint32_t count, const Handle* handles,
       }
       if (timers[i]->due < until) until = timers[i]->due;
     }
-    if (until <= Clock::now() && until == limit) return WAIT_TIMEOUT;
     if (wait_for_main_context(until)) return WAIT_OBJECT_0 + count;
+    if (Clock::now() >= limit) return WAIT_TIMEOUT;
   }
 }
 

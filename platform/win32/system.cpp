@@ -36,18 +36,9 @@ void* heap_allocate(size_t size, bool zero_filled) {
   return HeapAlloc(process_heap(), zero_filled ? HEAP_ZERO_MEMORY : 0, size);
 }
 
-// HeapFree and HeapReAlloc may fault or corrupt the heap when handed an address
-// that is not one of its blocks; HeapValidate tells them apart without harm.
-void* heap_reallocate(void* block, size_t size) {
-  if (!HeapValidate(process_heap(), 0, block)) return nullptr;
-  return HeapReAlloc(process_heap(), 0, block, size);
-}
+void* heap_reallocate(void* block, size_t size) { return HeapReAlloc(process_heap(), 0, block, size); }
 
-void heap_free(void* block) {
-  if (HeapValidate(process_heap(), 0, block)) HeapFree(process_heap(), 0, block);
-}
-
-bool is_readable(const void* address, size_t size) { return !IsBadReadPtr(address, size); }
+void heap_free(void* block) { HeapFree(process_heap(), 0, block); }
 
 ImageRange program_image_range() {
   auto base = reinterpret_cast<const unsigned char*>(::GetModuleHandleA(nullptr));

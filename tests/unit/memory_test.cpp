@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/os.h"
 #include "unit/fatal_box.h"
@@ -43,6 +46,38 @@ TEST(RuntimeFree, LeavesForeignBlocksAndInteriorPointersAlone) {
   runtime_free(block + 16);  // not the start of a block
   EXPECT_EQ(block[16], 'x');
   runtime_free(block);
+}
+
+TEST(RuntimeFree, ASecondFreeOfTheSameBlockIsHarmless) {
+  void* first = runtime_alloc(40);
+  runtime_free(first);
+  runtime_free(first);
+  // The heap may hand the same address out again; it must still be whole.
+  char* second = static_cast<char*>(runtime_alloc(40));
+  std::memcpy(second, "still here", 11);
+  char* third = static_cast<char*>(runtime_alloc(40));
+  EXPECT_STREQ(second, "still here");
+  runtime_free(second);
+  runtime_free(third);
+}
+
+TEST(RuntimeHeap, ServesManyThreadsAtOnce) {
+  std::vector<std::thread> threads;
+  std::atomic<int> damaged{0};
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([t, &damaged] {
+      for (int i = 0; i < 5000; ++i) {
+        auto* block = static_cast<unsigned char*>(runtime_alloc(16 + i % 64));
+        block[0] = static_cast<unsigned char>(t);
+        block = static_cast<unsigned char*>(runtime_realloc(block, 200 + i % 300));
+        if (block[0] != t) ++damaged;
+        runtime_free(block);
+        runtime_free(block);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(damaged.load(), 0);
 }
 
 TEST(ProgramImage, HoldsConstantsButNotHeapOrStack) {
@@ -83,13 +118,15 @@ TEST(RuntimeError, MessagesByNumber) {
   EXPECT_STREQ(runtime_error_message(12), "");
   EXPECT_STREQ(runtime_error_message(-1), "");
   // "数组成员引用下标超出定义范围"
-  EXPECT_STREQ(runtime_error_message(1),
-               "\xca\xfd\xd7\xe9\xb3\xc9\xd4\xb1\xd2\xfd\xd3\xc3\xcf\xc2\xb1\xea\xb3\xac\xb3\xf6\xb6\xa8\xd2\xe5\xb7\xb6"
-               "\xce\xa7");
+  EXPECT_STREQ(
+      runtime_error_message(1),
+      "\xca\xfd\xd7\xe9\xb3\xc9\xd4\xb1\xd2\xfd\xd3\xc3\xcf\xc2\xb1\xea\xb3\xac\xb3\xf6\xb6\xa8\xd2\xe5\xb7\xb6"
+      "\xce\xa7");
   // "所提供参数的数据类型不符合要求"
-  EXPECT_STREQ(runtime_error_message(11),
-               "\xcb\xf9\xcc\xe1\xb9\xa9\xb2\xce\xca\xfd\xb5\xc4\xca\xfd\xbe\xdd\xc0\xe0\xd0\xcd\xb2\xbb\xb7\xfb\xba\xcf"
-               "\xd2\xaa\xc7\xf3");
+  EXPECT_STREQ(
+      runtime_error_message(11),
+      "\xcb\xf9\xcc\xe1\xb9\xa9\xb2\xce\xca\xfd\xb5\xc4\xca\xfd\xbe\xdd\xc0\xe0\xd0\xcd\xb2\xbb\xb7\xfb\xba\xcf"
+      "\xd2\xaa\xc7\xf3");
   for (int32_t number = 1; number <= 11; ++number) EXPECT_GT(std::strlen(runtime_error_message(number)), 8u) << number;
 }
 
@@ -176,6 +213,21 @@ TEST(OutOfMemoryDeathTest, ShowsTheBoxAndExitsWithZero) {
       {
         observe_boxes_on_stderr();
         runtime_realloc(runtime_alloc(16), impossible);
+      },
+      testing::ExitedWithCode(0), box);
+  // Only blocks of the heap can be resized.
+  static char not_a_block[16];
+  int on_stack[4] = {};
+  EXPECT_EXIT(
+      {
+        observe_boxes_on_stderr();
+        runtime_realloc(not_a_block, 32);
+      },
+      testing::ExitedWithCode(0), box);
+  EXPECT_EXIT(
+      {
+        observe_boxes_on_stderr();
+        runtime_realloc(on_stack, 32);
       },
       testing::ExitedWithCode(0), box);
 }
