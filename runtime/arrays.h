@@ -22,8 +22,9 @@ unsigned char* array_elements(const void* block);
 unsigned char* array_element_at(const void* block, int32_t i, int32_t width, Location at);
 void make_array_writable(int32_t width, void** variable);
 void* make_empty_array();
-// Appends one element; for a Text/ByteSet array pass the address of the value
-// to copy (text_element true), for numbers the element's bytes.
+// Appends one element, flattening the block to one dimension. For a Text array
+// pass the address of the Text to copy (text_element true), for numbers the
+// address of the element's bytes.
 void append_element(void** variable, int32_t width, const void* element, bool text_element);
 // Frees every non-null element, then the block.
 void free_text_array(void* block);
@@ -107,6 +108,7 @@ class Array {
   // Texts: appends a copy of text. Numbers: appends the value.
   template <typename Value>
   void append(const Value& value) {
+    static_assert(!std::is_same_v<Element, ByteSet>, "append_element copies Text elements only");
     if constexpr (owns_values) {
       const void* source = value;
       append_element(&block_, element_width, &source, true);

@@ -86,6 +86,14 @@ class ByteSet {
 // where the processor has SSE2.
 int32_t text_length(const char* text);
 int32_t text_length(int32_t count, const ArgCell* cells);  // command form
+// min(text_length(text), limit), reading no further than needed to tell.
+int32_t text_length_up_to(const char* text, int32_t limit);
+// text_length_up_to by aligned 4-byte words: what text_length does without SSE2.
+int32_t text_length_by_words(const char* text, int32_t limit = INT32_MAX);
+// The block size for a text of length bytes and its terminator. A length beyond
+// the 32-bit range gives SIZE_MAX, which no allocation can satisfy, so asking
+// for it takes the out-of-memory path instead of wrapping around.
+size_t checked_text_size(uint64_t length);
 
 // n blanks and a terminator; null when n < 1.
 char* make_blank_text(int32_t n);
@@ -113,7 +121,10 @@ char* array_to_text(const void* block, int32_t element_size);
 // Text, ByteSet, array and unknown cells give null.
 char* value_to_file_text(const ArgCell* cell);
 
-// The date text of a date-time value ("%d年%d月%d日" and the time, unless date_only).
+// The date text of a date-time value ("%d年%d月%d日" and the time, unless
+// date_only) in a buffer of k_date_time_buffer_size bytes. A value whose whole
+// part lies beyond 1e11 days, and NaN, give the empty text.
+constexpr size_t k_date_time_buffer_size = 64;
 void format_date_time(char* buffer, double value, bool date_only);
 // Drops trailing zeros of a "%f" text, and its point when nothing follows it.
 void trim_fraction_zeros(char* number);
