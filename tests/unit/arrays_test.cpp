@@ -59,6 +59,10 @@ TEST(ArrayElementCount, ProductOfTheDimensionSizes) {
   const int32_t with_zero[] = {2, 4, 0};
   EXPECT_EQ(array_element_count(with_zero), 0);
   EXPECT_EQ(array_elements(two_by_three), reinterpret_cast<const unsigned char*>(two_by_three + 3));
+  void* empty = make_empty_array();
+  EXPECT_EQ(fields_of(empty, 2), (std::vector<int32_t>{1, 0}));
+  EXPECT_FALSE(is_in_program_image(empty));
+  runtime_free(empty);
 }
 
 TEST(ArrayElementAt, AddressesOfElementsInRange) {
@@ -85,14 +89,6 @@ TEST_F(ArrayElementAtDeathTest, IndexBeyondTheCountRaisesError1) {
               "error: program internal error number is 1\\. .*67174789,244");
   EXPECT_EXIT(access_element(nullptr, 1), ::testing::ExitedWithCode(0), "number is 1\\.");
   EXPECT_EXIT(access_element(g_empty_array_template, 1), ::testing::ExitedWithCode(0), "number is 1\\.");
-}
-
-TEST(MakeEmptyArray, OneDimensionOfSizeZeroOnTheHeap) {
-  void* block = make_empty_array();
-  EXPECT_EQ(fields_of(block, 2), (std::vector<int32_t>{1, 0}));
-  EXPECT_EQ(array_element_count(block), 0);
-  EXPECT_FALSE(is_in_program_image(block));
-  runtime_free(block);
 }
 
 TEST(MakeArrayWritable, CopiesConstantsOnlyAndLeavesThemAlone) {
