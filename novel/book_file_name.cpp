@@ -1,0 +1,92 @@
+#include "novel/book_file_name.h"
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "platform/files.h"
+#include "runtime/files.h"
+
+namespace {
+
+// The characters a Windows file name cannot hold, and their full-width forms in
+// code page 936: ＼ ／ ： ＊ ？ ＂ ＜ ＞ ｜.
+struct Replacement {
+  char character;
+  const char* full_width;
+};
+constexpr std::array<Replacement, 9> full_width_forms = {{
+    {'\\', "\xa3\xdc"},
+    {'/', "\xa3\xaf"},
+    {':', "\xa3\xba"},
+    {'*', "\xa3\xaa"},
+    {'?', "\xa3\xbf"},
+    {'"', "\xa3\xa2"},
+    {'<', "\xa3\xbc"},
+    {'>', "\xa3\xbe"},
+    {'|', "\xa3\xfc"},
+}};
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool is_reserved_device_name(std::string_view name) {
+  const size_t dot = name.find('.');
+  const std::string_view stem = name.substr(0, dot);
+  std::string lowered;
+  for (char c : stem) lowered.push_back(lower(c));
+  for (const char* reserved : {"con", "prn", "aux", "nul"}) {
+    if (lowered == reserved) return true;
+  }
+  return lowered.size() == 4 && (lowered.starts_with("com") || lowered.starts_with("lpt")) && lowered[3] >= '1' &&
+         lowered[3] <= '9';
+}
+
+}  // namespace
+
+Text safe_file_title(const char* title) {
+  std::string safe;
+  // The length of safe up to the end of its last character that is neither a
+  // one-byte dot nor a one-byte blank: where the trailing run begins.
+  size_t kept = 0;
+  const auto* p = reinterpret_cast<const unsigned char*>(title ? title : "");
+  while (*p != 0) {
+    if (*p >= 0x80) {
+      safe.push_back(static_cast<char>(*p++));
+      // A lead byte at the very end has no second byte and is no character: it
+      // would turn into a character that file names refuse.
+      if (*p == 0) {
+        safe.back() = '_';
+      } else {
+        safe.push_back(static_cast<char>(*p++));
+      }
+      kept = safe.size();
+      continue;
+    }
+    const char c = static_cast<char>(*p++);
+    const Replacement* replacement = nullptr;
+    for (const Replacement& r : full_width_forms) {
+      if (r.character == c) replacement = &r;
+    }
+    if (replacement != nullptr) {
+      safe += replacement->full_width;
+    } else {
+      safe.push_back(static_cast<unsigned char>(c) < 0x20 ? '_' : c);
+    }
+    if (c != '.' && c != ' ') kept = safe.size();
+  }
+  safe.resize(kept);
+  if (is_reserved_device_name(safe)) safe.insert(0, "_");
+  return Text::adopt(copy_text_bytes(safe.data(), static_cast<int32_t>(safe.size())));
+}
+
+Text book_file_name(const char* title) {
+  const Text directory = current_directory();
+  const Text safe_title = safe_file_title(title);
+  // Without a directory the name stays relative, which still means the current
+  // directory; a directory that ends with its separator (a root) gets no second.
+  const char* separator = platform::directory_separator;
+  const int32_t length = directory.length();
+  if (length == 0 || directory.c_str()[length - 1] == separator[0]) separator = "";
+  return join(directory, separator, safe_title, ".txt");
+}

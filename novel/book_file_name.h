@@ -1,0 +1,19 @@
+// The name of the book file: the current directory, the platform's separator,
+// the novel's title made safe for a file name, and ".txt".
+//
+// The title is code page 936 and is changed character by character, so the
+// second byte of a two-byte character is never touched: each of \ / : * ? " < > |
+// becomes its full-width form (a title such as "书名：副题" keeps its look),
+// bytes below 0x20 become "_", trailing dots and blanks are dropped, and a
+// reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, alone or before a
+// dot, in any case) gets a leading "_". The file always lands in the current
+// directory.
+#pragma once
+
+#include "runtime/texts.h"
+
+// The title as it can stand in a file name (without the extension).
+Text safe_file_title(const char* title);
+
+// The full name of the book file for title.
+Text book_file_name(const char* title);

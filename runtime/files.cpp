@@ -1,0 +1,138 @@
+#include "runtime/files.h"
+
+#include <cstdlib>
+#include <memory>
+
+#include "platform/files.h"
+#include "runtime/memory.h"
+
+namespace {
+
+constexpr int32_t disk_file = 1;
+constexpr size_t directory_room = 260;
+
+// One open file. The list is newest first.
+struct FileObject {
+  int32_t kind;
+  intptr_t handle;
+  FileObject* next;
+  int32_t number;
+};
+
+FileObject* g_open_files = nullptr;
+int32_t g_last_file_number = 0;
+
+FileObject* find_open_file(int32_t number) {
+  if (number == 0) return nullptr;
+  for (FileObject* file = g_open_files; file != nullptr; file = file->next) {
+    if (file->number == number) return file;
+  }
+  return nullptr;
+}
+
+// Numbers count up from 1 and wrap round; a number still in use is passed over,
+// so no two open files ever share one.
+int32_t next_file_number() {
+  do {
+    g_last_file_number = g_last_file_number == INT32_MAX ? 1 : g_last_file_number + 1;
+  } while (find_open_file(g_last_file_number) != nullptr);
+  return g_last_file_number;
+}
+
+void register_file(FileObject* file) {
+  if (g_open_files == nullptr) g_files_cleanup = close_all_files;
+  file->next = g_open_files;
+  g_open_files = file;
+}
+
+void close_entry(FileObject* file) {
+  platform::close_file_handle(file->handle);
+  delete file;
+}
+
+struct OpenMode {
+  uint32_t desired_access;
+  uint32_t creation_disposition;
+};
+
+OpenMode open_mode_of(OptionalInt mode) {
+  constexpr uint32_t read_write = platform::generic_read | platform::generic_write;
+  switch (mode.value_or(0)) {
+    case 1: return {platform::generic_read, platform::open_existing};
+    case 2: return {platform::generic_write, platform::open_existing};
+    case 4: return {platform::generic_write, platform::create_always};
+    case 5: return {platform::generic_write, platform::open_always};
+    case 6: return {read_write, platform::open_always};
+    default: return {read_write, platform::open_existing};
+  }
+}
+
+uint32_t share_mode_of(OptionalInt mode) {
+  switch (mode.value_or(1)) {
+    case 2: return platform::file_share_write;
+    case 3: return platform::file_share_read;
+    case 4: return 0;
+    default: return platform::file_share_read | platform::file_share_write;
+  }
+}
+
+}  // namespace
+
+Text current_directory() {
+  const std::string directory = platform::current_directory();
+  if (directory.empty() || directory.size() + 1 > directory_room) return Text();
+  return Text::adopt(copy_text_bytes(directory.data(), static_cast<int32_t>(directory.size())));
+}
+
+int32_t open_file(const char* name, OptionalInt open_mode, OptionalInt share_mode) {
+  const OpenMode mode = open_mode_of(open_mode);
+  const intptr_t handle =
+      platform::create_file(name, mode.desired_access, share_mode_of(share_mode), mode.creation_disposition);
+  if (handle == platform::invalid_file_handle) return 0;
+  auto* file = new FileObject{disk_file, handle, nullptr, next_file_number()};
+  register_file(file);
+  return file->number;
+}
+
+bool write_file(int32_t count, const ArgCell* cells) {
+  if (count < 1) return false;
+  const FileObject* file = find_open_file(cells[0].low());
+  if (file == nullptr) return false;
+  for (int32_t i = 1; i < count; ++i) {
+    const ArgCell& value = cells[i];
+    std::unique_ptr<char, decltype(&std::free)> converted(nullptr, &std::free);
+    const char* text;
+    if (value.tag == tag_text) {
+      text = value.address<const char>();
+    } else {
+      converted.reset(value_to_file_text(&value));
+      if (!converted) continue;
+      text = converted.get();
+    }
+    const int32_t length = text_length(text);
+    if (length == 0) continue;
+    if (!platform::write_to_file(file->handle, text, static_cast<uint32_t>(length))) return false;
+  }
+  return true;
+}
+
+void close_file(int32_t number) {
+  FileObject* file = find_open_file(number);
+  if (file == nullptr) return;
+  FileObject** link = &g_open_files;
+  while (*link != file) link = &(*link)->next;
+  *link = file->next;
+  if (g_open_files == nullptr) g_files_cleanup = nullptr;
+  close_entry(file);
+}
+
+void close_all_files() {
+  FileObject* file = g_open_files;
+  g_open_files = nullptr;
+  g_files_cleanup = nullptr;
+  while (file != nullptr) {
+    FileObject* next = file->next;
+    close_entry(file);
+    file = next;
+  }
+}
