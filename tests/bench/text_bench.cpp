@@ -9,6 +9,7 @@
 
 #include "runtime/arrays.h"
 #include "runtime/text_commands.h"
+#include "runtime/text_search.h"
 #include "runtime/texts.h"
 
 namespace {
@@ -110,6 +111,27 @@ void growing_start_searches(benchmark::State& state) {
   state.counters["last_find"] = reached;
 }
 BENCHMARK(growing_start_searches)->Unit(benchmark::kMillisecond);
+
+// The same scan where the caller has measured the text once and knows each
+// start is a character start (as the page scans of the parser do): it costs
+// one pass over the text.
+void growing_start_searches_known_length(benchmark::State& state) {
+  const auto* text = reinterpret_cast<const unsigned char*>(heap_copy());
+  const size_t length = size_t(text_length(heap_copy()));
+  const auto* sought = reinterpret_cast<const unsigned char*>("<p>");
+  int searches = 0;
+  for (auto _ : state) {
+    size_t position = 0;
+    for (searches = 0; searches < k_growing_searches; ++searches) {
+      const size_t found = search_characters(text, length, position, sought, 3, false);
+      if (found == SIZE_MAX) break;
+      position = found + 1;
+    }
+    benchmark::DoNotOptimize(position);
+  }
+  state.counters["searches"] = searches;
+}
+BENCHMARK(growing_start_searches_known_length)->Unit(benchmark::kMillisecond);
 
 void replace_text_of_2mb(benchmark::State& state) {
   const char* text = heap_copy();
