@@ -1,7 +1,7 @@
 #include "novel/book_file_name.h"
 
+#include <algorithm>
 #include <array>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -28,18 +28,12 @@ constexpr std::array<Replacement, 9> full_width_forms = {{
     {'|', "\xa3\xfc"},
 }};
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool is_reserved_device_name(std::string_view name) {
-  const size_t dot = name.find('.');
-  const std::string_view stem = name.substr(0, dot);
-  std::string lowered;
-  for (char c : stem) lowered.push_back(lower(c));
-  for (const char* reserved : {"con", "prn", "aux", "nul"}) {
-    if (lowered == reserved) return true;
-  }
-  return lowered.size() == 4 && (lowered.starts_with("com") || lowered.starts_with("lpt")) && lowered[3] >= '1' &&
-         lowered[3] <= '9';
+  std::string stem(name.substr(0, name.find('.')));
+  std::transform(stem.begin(), stem.end(), stem.begin(),
+                 [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
+  if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul") return true;
+  return stem.size() == 4 && (stem.starts_with("com") || stem.starts_with("lpt")) && stem[3] >= '1' && stem[3] <= '9';
 }
 
 }  // namespace
@@ -64,11 +58,9 @@ Text safe_file_title(const char* title) {
       continue;
     }
     const char c = static_cast<char>(*p++);
-    const Replacement* replacement = nullptr;
-    for (const Replacement& r : full_width_forms) {
-      if (r.character == c) replacement = &r;
-    }
-    if (replacement != nullptr) {
+    const auto replacement = std::find_if(full_width_forms.begin(), full_width_forms.end(),
+                                          [c](const Replacement& r) { return r.character == c; });
+    if (replacement != full_width_forms.end()) {
       safe += replacement->full_width;
     } else {
       safe.push_back(static_cast<unsigned char>(c) < 0x20 ? '_' : c);

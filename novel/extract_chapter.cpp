@@ -22,8 +22,8 @@ struct CleaningRow {
 };
 // Applied in order, each to the result of the one before, case-sensitively.
 constexpr CleaningRow cleaning_table[] = {
-    {"&nbsp;", " "}, {" ", nullptr},   {"\r\n", nullptr}, {"<br/><br/>", "\r\n"}, {"<br/>", "\r\n"},
-    {"<", nullptr},  {"br", nullptr},  {"/", nullptr},    {">", nullptr},
+    {"&nbsp;", " "}, {" ", nullptr},  {"\r\n", nullptr}, {"<br/><br/>", "\r\n"}, {"<br/>", "\r\n"},
+    {"<", nullptr},  {"br", nullptr}, {"/", nullptr},    {">", nullptr},
 };
 
 bool is_high_byte(unsigned char byte) { return byte >= 0x80; }

@@ -20,14 +20,13 @@ class PageSearch {
   explicit PageSearch(const char* page)
       : bytes_(reinterpret_cast<const unsigned char*>(page ? page : "")), length_(text_length(page)) {}
 
-  int32_t length() const { return length_; }
   const unsigned char* bytes() const { return bytes_; }
 
   int32_t find(const char* sought, int32_t from, bool ignore_case = false) const {
     if (from < 1 || from > length_) return -1;
-    const size_t found = search_characters(bytes_, static_cast<size_t>(length_), static_cast<size_t>(from - 1),
-                                           reinterpret_cast<const unsigned char*>(sought), std::strlen(sought),
-                                           ignore_case);
+    const size_t found =
+        search_characters(bytes_, static_cast<size_t>(length_), static_cast<size_t>(from - 1),
+                          reinterpret_cast<const unsigned char*>(sought), std::strlen(sought), ignore_case);
     return found == SIZE_MAX ? -1 : static_cast<int32_t>(found) + 1;
   }
 

@@ -8,12 +8,11 @@
 
 namespace {
 
-constexpr int32_t disk_file = 1;
 constexpr size_t directory_room = 260;
 
-// One open file. The list is newest first.
+// One open file (always a disk file reached through a system handle). The
+// list is newest first.
 struct FileObject {
-  int32_t kind;
   intptr_t handle;
   FileObject* next;
   int32_t number;
@@ -58,21 +57,31 @@ struct OpenMode {
 OpenMode open_mode_of(OptionalInt mode) {
   constexpr uint32_t read_write = platform::generic_read | platform::generic_write;
   switch (mode.value_or(0)) {
-    case 1: return {platform::generic_read, platform::open_existing};
-    case 2: return {platform::generic_write, platform::open_existing};
-    case 4: return {platform::generic_write, platform::create_always};
-    case 5: return {platform::generic_write, platform::open_always};
-    case 6: return {read_write, platform::open_always};
-    default: return {read_write, platform::open_existing};
+    case 1:
+      return {platform::generic_read, platform::open_existing};
+    case 2:
+      return {platform::generic_write, platform::open_existing};
+    case 4:
+      return {platform::generic_write, platform::create_always};
+    case 5:
+      return {platform::generic_write, platform::open_always};
+    case 6:
+      return {read_write, platform::open_always};
+    default:
+      return {read_write, platform::open_existing};
   }
 }
 
 uint32_t share_mode_of(OptionalInt mode) {
   switch (mode.value_or(1)) {
-    case 2: return platform::file_share_write;
-    case 3: return platform::file_share_read;
-    case 4: return 0;
-    default: return platform::file_share_read | platform::file_share_write;
+    case 2:
+      return platform::file_share_write;
+    case 3:
+      return platform::file_share_read;
+    case 4:
+      return 0;
+    default:
+      return platform::file_share_read | platform::file_share_write;
   }
 }
 
@@ -89,7 +98,7 @@ int32_t open_file(const char* name, OptionalInt open_mode, OptionalInt share_mod
   const intptr_t handle =
       platform::create_file(name, mode.desired_access, share_mode_of(share_mode), mode.creation_disposition);
   if (handle == platform::invalid_file_handle) return 0;
-  auto* file = new FileObject{disk_file, handle, nullptr, next_file_number()};
+  auto* file = new FileObject{handle, nullptr, next_file_number()};
   register_file(file);
   return file->number;
 }

@@ -37,8 +37,7 @@ int32_t open_file(const char* name, OptionalInt open_mode = std::nullopt, Option
 bool write_file(int32_t count, const ArgCell* cells);
 
 template <typename... Values>
-  requires(std::same_as<Values, ArgCell> && ...)
-bool write_file(int32_t file, const Values&... values) {
+requires(std::same_as<Values, ArgCell>&&...) bool write_file(int32_t file, const Values&... values) {
   const ArgCell cells[] = {cell_int(file), values...};
   return write_file(static_cast<int32_t>(1 + sizeof...(Values)), cells);
 }

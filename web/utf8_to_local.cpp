@@ -1,6 +1,8 @@
 #include "web/utf8_to_local.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "platform/code_pages.h"
 #include "runtime/memory.h"
@@ -26,8 +28,9 @@ bool declares_utf8(const char* page) {
   int32_t found = find_text(page, "charset=", 1, true);
   while (found > 0) {
     const char* value = page + found - 1 + std::strlen("charset=");
-    for (const char* declared : declared_values) {
-      if (starts_with_ignoring_case(value, declared)) return true;
+    if (std::any_of(std::begin(declared_values), std::end(declared_values),
+                    [value](const char* declared) { return starts_with_ignoring_case(value, declared); })) {
+      return true;
     }
     found = find_text(page, "charset=", found + 1, true);
   }

@@ -119,8 +119,7 @@ void utf8_to_utf16(std::string_view input, std::u16string& out) {
 void utf16_to_utf8(std::u16string_view units, std::string& out) {
   for (size_t i = 0; i < units.size(); ++i) {
     uint32_t code = units[i];
-    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] <= 0xDFFF) {
+    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
       code = 0x10000 + ((code - 0xD800) << 10) + (units[i + 1] - 0xDC00);
       ++i;
     } else if (code >= 0xD800 && code <= 0xDFFF) {

@@ -6,9 +6,7 @@
 #include <windows.h>
 
 namespace {
-UINT windows_code_page(uint32_t code_page) {
-  return code_page == code_page::system_ansi ? code_page::gbk : code_page;
-}
+UINT windows_code_page(uint32_t code_page) { return code_page == code_page::system_ansi ? code_page::gbk : code_page; }
 }  // namespace
 
 int32_t multi_byte_to_utf16(uint32_t code_page, const char* text, int32_t length, char16_t* units, int32_t capacity) {
@@ -18,6 +16,6 @@ int32_t multi_byte_to_utf16(uint32_t code_page, const char* text, int32_t length
 
 int32_t utf16_to_multi_byte(uint32_t code_page, const char16_t* units, int32_t length, char* bytes, int32_t capacity) {
   if (units == nullptr || length == 0 || length < -1 || capacity < 0) return 0;
-  return WideCharToMultiByte(windows_code_page(code_page), 0, reinterpret_cast<LPCWSTR>(units), length, bytes,
-                             capacity, nullptr, nullptr);
+  return WideCharToMultiByte(windows_code_page(code_page), 0, reinterpret_cast<LPCWSTR>(units), length, bytes, capacity,
+                             nullptr, nullptr);
 }

@@ -59,7 +59,11 @@ void parse(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(page.size()));
   release_book();
 }
-BENCHMARK(parse)->Args({100, 1000})->Args({1024, 10000})->Args({4096, 10000})->Args({4096, 40000})
+BENCHMARK(parse)
+    ->Args({100, 1000})
+    ->Args({1024, 10000})
+    ->Args({4096, 10000})
+    ->Args({4096, 40000})
     ->Unit(benchmark::kMillisecond);
 
 // A chapter page of about size bytes: navigation, a long first div that is no
@@ -91,8 +95,8 @@ void extract(benchmark::State& state) {
   state.SetLabel(state.range(1) ? "utf-8" : "gbk");
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(page.size()));
 }
-BENCHMARK(extract)->Args({10, 0})->Args({100, 0})->Args({1024, 0})->Args({10, 1})->Args({1024, 1})
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(extract)->Args({10, 0})->Args({100, 0})->Args({1024, 0})->Args({10, 1})->Args({1024, 1})->Unit(
+    benchmark::kMillisecond);
 
 }  // namespace
 

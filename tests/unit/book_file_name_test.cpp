@@ -19,7 +19,9 @@ TEST(SafeFileTitle, CharactersThatFileNamesCannotHold) {
       {gbk("书名：副题"), gbk("书名：副题")},
       {"a\\b/c:d*e?f\"g<h>i|j", gbk("a＼b／c：d＊e？f＂g＜h＞i｜j")},
       {gbk("书名:副题?"), gbk("书名：副题？")},
-      {"a\x01" "b\tc\x1f", "a_b_c_"},
+      {"a\x01"
+       "b\tc\x1f",
+       "a_b_c_"},
       {"abc. . ", "abc"},
       {"a.b", "a.b"},
       {" lead", " lead"},

@@ -20,7 +20,9 @@ std::string prose(int characters) {
   return text;
 }
 
-std::string chapter_of(const std::string& page) { return text_bytes(chapter_text_of_page(Text::copy_of(page.c_str()))); }
+std::string chapter_of(const std::string& page) {
+  return text_bytes(chapter_text_of_page(Text::copy_of(page.c_str())));
+}
 
 // ---- The block ---------------------------------------------------------------------------
 
@@ -121,16 +123,19 @@ TEST(ChapterText, FixturePagesGiveTheirChaptersByteForByte) {
 // ---- Arbitrary bytes ------------------------------------------------------------------------
 
 TEST(ChapterText, ArbitraryBytesNeverLeadOutOfThePage) {
-  static const char* const pieces[] = {"<div", "<DIV", "</div>", "</DiV>", ">", "<br/>", "<br />", "&nbsp;", " ",
-                                       "\r\n", "br", "/", "<", "charset=utf-8", "charset=\"", "\xef\xbc", "\xe4"};
+  static const char* const pieces[] = {"<div",   "<DIV",          "</div>",     "</DiV>",   ">",   "<br/>",
+                                       "<br />", "&nbsp;",        " ",          "\r\n",     "br",  "/",
+                                       "<",      "charset=utf-8", "charset=\"", "\xef\xbc", "\xe4"};
   std::mt19937 random(20240502);
   for (int round = 0; round < 2000; ++round) {
     std::string page;
     const int length = static_cast<int>(random() % 400);
     for (int i = 0; i < length; ++i) {
       const unsigned choice = random() % 4;
-      if (choice == 0) page += pieces[random() % std::size(pieces)];
-      else page += static_cast<char>(1 + random() % 255);
+      if (choice == 0)
+        page += pieces[random() % std::size(pieces)];
+      else
+        page += static_cast<char>(1 + random() % 255);
     }
     const std::string text = chapter_of(page);
     // The text begins and ends with a byte of 0x80 or above, or is empty.

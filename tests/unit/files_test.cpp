@@ -38,9 +38,7 @@ class Files : public ::testing::Test {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
   }
-  static void put(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
+  static void put(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
   fs::path previous_;
   fs::path directory_;
@@ -53,11 +51,10 @@ TEST_F(Files, OpenModes) {
     bool opens;
     const char* after_writing_xy;  // the file's content afterwards ("-" when it does not exist)
   } cases[] = {
-      {4, false, true, "XY"},       {4, true, true, "XY"},        {5, false, true, "XY"},
-      {5, true, true, "XYcdef"},    {6, false, true, "XY"},       {6, true, true, "XYcdef"},
-      {1, false, false, "-"},       {2, false, false, "-"},       {3, false, false, "-"},
-      {2, true, true, "XYcdef"},    {3, true, true, "XYcdef"},    {0, false, false, "-"},
-      {7, false, false, "-"},       {7, true, true, "XYcdef"},    {-1, true, true, "XYcdef"},
+      {4, false, true, "XY"}, {4, true, true, "XY"},     {5, false, true, "XY"},     {5, true, true, "XYcdef"},
+      {6, false, true, "XY"}, {6, true, true, "XYcdef"}, {1, false, false, "-"},     {2, false, false, "-"},
+      {3, false, false, "-"}, {2, true, true, "XYcdef"}, {3, true, true, "XYcdef"},  {0, false, false, "-"},
+      {7, false, false, "-"}, {7, true, true, "XYcdef"}, {-1, true, true, "XYcdef"},
   };
   for (const auto& c : cases) {
     fs::remove("f.txt");

@@ -24,10 +24,14 @@ inline std::string shown(const std::string& local) {
   std::string out;
   for (char c : local_to_utf8(local)) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte == '\r') out += "\\r";
-    else if (byte == '\n') out += "\\n";
-    else if (byte < 0x20) out += "\\x" + std::string(1, "0123456789abcdef"[byte >> 4]) + "0123456789abcdef"[byte & 15];
-    else out += c;
+    if (byte == '\r')
+      out += "\\r";
+    else if (byte == '\n')
+      out += "\\n";
+    else if (byte < 0x20)
+      out += "\\x" + std::string(1, "0123456789abcdef"[byte >> 4]) + "0123456789abcdef"[byte & 15];
+    else
+      out += c;
   }
   return out;
 }

@@ -81,8 +81,13 @@ TEST_F(TableOfContents, TitleIsCutBeforeTheFirstMarker) {
 
 TEST_F(TableOfContents, MarkersMatchOnlyAtCharacterStarts) {
   // "\xd5\xc2" is 章; in "\xb5\xd5\xc2\xa1" its bytes straddle two other characters.
-  parse("http://host/", "<title>A\xb5\xd5\xc2\xa1" "B\xd5\xc2" "C</title>");
-  EXPECT_EQ(text_bytes(g_book.title), "A\xb5\xd5\xc2\xa1" "B");
+  parse("http://host/",
+        "<title>A\xb5\xd5\xc2\xa1"
+        "B\xd5\xc2"
+        "C</title>");
+  EXPECT_EQ(text_bytes(g_book.title),
+            "A\xb5\xd5\xc2\xa1"
+            "B");
 }
 
 // ---- Which links are chapters, and their addresses ----------------------------------------
@@ -166,8 +171,8 @@ TEST_F(TableOfContents, AddressPartAndNamePart) {
 }
 
 TEST_F(TableOfContents, OddlyQuotedAnchorsStillKeepTheListsTogether) {
-  for (const char* anchors : {"<a href='12.html'>x</a>", "<a href=12.html>x</a>", "<a href=\"\"></a>",
-                              "<a href=></a>", "<a href=\"12.html\">a\">b\">c</a>"}) {
+  for (const char* anchors : {"<a href='12.html'>x</a>", "<a href=12.html>x</a>", "<a href=\"\"></a>", "<a href=></a>",
+                              "<a href=\"12.html\">a\">b\">c</a>"}) {
     parse("http://h/d/", anchors);
     parsed_chapters();  // checks the three lists
   }
@@ -181,8 +186,10 @@ TEST_F(TableOfContents, NewestBlockAboveTheFullListGivesThoseChaptersTwice) {
   page += "<dt>正文</dt>" + anchor("/b/11.html", "第十一章") + anchor("/b/12.html", "第十二章") +
           anchor("/b/13.html", "第十三章") + "</dl>";
   const auto chapters = parse("http://h/b/", gbk(page));
-  const std::vector<Chapter> expected = {{"http://h/b/13.html", gbk("第十三章")}, {"http://h/b/12.html", gbk("第十二章")},
-                                         {"http://h/b/11.html", gbk("第十一章")}, {"http://h/b/12.html", gbk("第十二章")},
+  const std::vector<Chapter> expected = {{"http://h/b/13.html", gbk("第十三章")},
+                                         {"http://h/b/12.html", gbk("第十二章")},
+                                         {"http://h/b/11.html", gbk("第十一章")},
+                                         {"http://h/b/12.html", gbk("第十二章")},
                                          {"http://h/b/13.html", gbk("第十三章")}};
   EXPECT_EQ(chapters, expected);
 }
@@ -279,9 +286,10 @@ TEST_F(TableOfContents, FixturePagesGiveTheirTitlesAndChaptersByteForByte) {
 // Pages stitched from the markers the parser looks for and random bytes; under
 // the sanitizers any read outside the page fails the test.
 TEST_F(TableOfContents, ArbitraryBytesNeverLeadOutOfThePage) {
-  static const char* const pieces[] = {"href=", "\"", "\">", "</a>", "<a ", "/", "htm", ".html", "12", "345",
-                                       "0", "<title>", "</title>", "\xd7\xee\xd0\xc2", "_", "\xd5\xc2", "../", "./",
-                                       "h", "?", "#", "://"};
+  static const char* const pieces[] = {"href=", "\"",       "\">", "</a>", "<a ",     "/",        "htm",
+                                       ".html", "12",       "345", "0",    "<title>", "</title>", "\xd7\xee\xd0\xc2",
+                                       "_",     "\xd5\xc2", "../", "./",   "h",       "?",        "#",
+                                       "://"};
   static const char* const addresses[] = {"http://h/a/b/", "http://h", "h", "", "://", "http://h/a?x=1", "http://"};
   std::mt19937 random(20240501);
   for (int round = 0; round < 3000; ++round) {

@@ -33,14 +33,14 @@ TEST(Utf8ToLocal, ValidUtf8GivesTheCharactersOfCodePage936) {
       {"\xe4\xb8\xad", "\xd6\xd0"},                                          // 中
       {"\xe7\xac\xac\xe4\xb8\x80\xe7\xab\xa0", "\xb5\xda\xd2\xbb\xd5\xc2"},  // 第一章
       {"a\r\n\xe4\xb8\xad\nb\tc", "a\r\n\xd6\xd0\nb\tc"},
-      {"\xe2\x82\xac", "\x80"},                      // € is the single byte 0x80
-      {"\xc2\xb7", "\xa1\xa4"},                      // ·
-      {"\xe2\x80\x94", "\xa1\xaa"},                  // —
-      {"\xe2\x80\x95", "\xa8\x44"},                  // ―
-      {"\xe3\x80\x80", "\xa1\xa1"},                  // ideographic space
-      {"\xef\xbc\x9a", "\xa3\xba"},                  // ：
+      {"\xe2\x82\xac", "\x80"},                          // € is the single byte 0x80
+      {"\xc2\xb7", "\xa1\xa4"},                          // ·
+      {"\xe2\x80\x94", "\xa1\xaa"},                      // —
+      {"\xe2\x80\x95", "\xa8\x44"},                      // ―
+      {"\xe3\x80\x80", "\xa1\xa1"},                      // ideographic space
+      {"\xef\xbc\x9a", "\xa3\xba"},                      // ：
       {"\xe2\x80\x9c\xe2\x80\x9d", "\xa1\xb0\xa1\xb1"},  // “”
-      {"\xe4\xb8\x82", "\x81\x40"},                  // 丂, a GBK extension character
+      {"\xe4\xb8\x82", "\x81\x40"},                      // 丂, a GBK extension character
   };
   for (const auto& c : cases) EXPECT_EQ(hex(converted(c.utf8)), hex(c.local)) << hex(c.utf8);
 }
@@ -50,10 +50,12 @@ TEST(Utf8ToLocal, WhatCodePage936CannotShowBecomesTheDefaultCharacter) {
     const char* utf8;
     const char* local;
   } cases[] = {
-      {"a\xe0\xb8\x81z", "a?z"},               // a Thai letter
-      {"a\xf0\x9f\x98\x80z", "a??z"},          // an emoji: one "?" for each of its two units
-      {"\xea\xb0\x80", "?"},                   // a Hangul syllable
-      {"a\xff" "b", "a?b"},                    // a byte that is never UTF-8
+      {"a\xe0\xb8\x81z", "a?z"},       // a Thai letter
+      {"a\xf0\x9f\x98\x80z", "a??z"},  // an emoji: one "?" for each of its two units
+      {"\xea\xb0\x80", "?"},           // a Hangul syllable
+      {"a\xff"
+       "b",
+       "a?b"},  // a byte that is never UTF-8
   };
   for (const auto& c : cases) EXPECT_EQ(hex(converted(c.utf8)), hex(c.local)) << hex(c.utf8);
 }
@@ -61,8 +63,10 @@ TEST(Utf8ToLocal, WhatCodePage936CannotShowBecomesTheDefaultCharacter) {
 TEST(Utf8ToLocal, InvalidUtf8NeverStopsTheConversion) {
   // How many "?" an ill-formed sequence becomes is the platform's business;
   // the text around it must come through.
-  for (const char* bad : {"\xe4\xb8", "\xe4\xb8" "a", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\x80\x80",
-                          "\xf0\x9f\x98", "\xfe\xfe\xff"}) {
+  for (const char* bad : {"\xe4\xb8",
+                          "\xe4\xb8"
+                          "a",
+                          "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\x80\x80", "\xf0\x9f\x98", "\xfe\xfe\xff"}) {
     const std::string result = converted(std::string("<") + bad + "\xe4\xb8\xad>");
     ASSERT_GE(result.size(), 4u) << hex(bad);
     EXPECT_EQ(result.front(), '<') << hex(bad);
@@ -102,7 +106,9 @@ TEST(TextToUtf16, UnitsWithTheirTerminatingZero) {
 TEST(Utf16ToText, ReadsUpToTheFirstZeroUnitOrTheEndOfTheByteSet) {
   const char with_zero[] = {0x2d, 0x4e, 0x41, 0x00, 0x00, 0x00, 0x42, 0x00};
   ByteSet units = ByteSet::adopt(make_byte_set(with_zero, sizeof with_zero));
-  EXPECT_EQ(text_bytes(utf16_to_text(units)), "\xd6\xd0" "A");
+  EXPECT_EQ(text_bytes(utf16_to_text(units)),
+            "\xd6\xd0"
+            "A");
   // No zero unit, and an odd byte at the end: nothing beyond the set is read.
   const char without_zero[] = {0x41, 0x00, 0x2d, 0x4e, 0x42};
   units = ByteSet::adopt(make_byte_set(without_zero, sizeof without_zero));
@@ -144,8 +150,12 @@ TEST(DeclaresUtf8, TheThreeFormsInAnyCase) {
       {"charset=", false},
       {"", false},
       // The marker must begin at a character start.
-      {"\x81" "charset=utf-8", false},
-      {"\xd6\xd0" "charset=utf-8", true},
+      {"\x81"
+       "charset=utf-8",
+       false},
+      {"\xd6\xd0"
+       "charset=utf-8",
+       true},
   };
   for (const auto& c : cases) EXPECT_EQ(declares_utf8(c.page), c.declared) << c.page;
   EXPECT_FALSE(declares_utf8(nullptr));
