@@ -1,0 +1,310 @@
+#!/usr/bin/env python3
+"""The project's fixture web server: serves a folder on 127.0.0.1 and misbehaves on purpose.
+
+Start (foreground):   python3 fixture_server.py --root DIR [--port-file FILE] [--latency MS]
+Start (background):   python3 fixture_server.py --root DIR --port-file FILE --pid-file FILE --background
+Stop:                 python3 fixture_server.py --stop PID_FILE
+
+It listens on 127.0.0.1 only, on a port the operating system picks, and prints
+"port N" on its first line of output; with --port-file it also writes N (and a
+line break) to that file once it accepts connections. --background returns
+only when the port file is there. The server ends by itself after --idle-exit
+seconds (default 600) without a request, so a test run that dies never leaves
+it behind.
+
+Paths (everything else is a file under --root, "/" being index.html; a missing
+file is a 404 with a small HTML body):
+
+  /status/CODE           an HTML body with status CODE (404, 500, ...)
+  /empty                 200 with an empty body
+  /nul                   200, body "abc", a zero byte, then more text
+  /utf8/N                200, N bytes of UTF-8 Chinese text (no zero byte)
+  /sized/N               200, N bytes of ASCII text
+  /gzip/PATH             the page PATH sent with Content-Encoding: gzip
+  /deflate/PATH          the page PATH sent with Content-Encoding: deflate
+  /redirect/N/PATH       a chain of N 302 redirects that ends at PATH
+  /redirect-file         a 302 to file:///etc/hostname
+  /redirect-loop         a 302 to itself, forever
+  /endless               200 without a length, a body that never ends
+  /stall                 200, a few bytes of the body, then silence
+  /silent                reads the request and never answers
+  /reset                 promises 100000 bytes, sends 1000, then resets the connection
+  /big/N                 200 with Content-Length N and N bytes (e.g. /big/104857600)
+
+Any path takes the query "delay=MS" to wait that long before answering; --latency
+adds the same wait to every request. The server speaks HTTP/1.1 with keep-alive.
+"""
+
+import argparse
+import gzip
+import http.server
+import os
+import signal
+import socket
+import socketserver
+import struct
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+import zlib
+
+CHUNK = 64 * 1024
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "fixture"
+    disable_nagle_algorithm = True  # headers and body leave at once, no 40 ms stall
+    sys_version = ""
+
+    def log_message(self, format, *args):  # quiet: the tests print what matters
+        pass
+
+    # ---- helpers ---------------------------------------------------------
+
+    def send_body(self, body, status=200, content_type="text/html", headers=()):
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        for name, value in headers:
+            self.send_header(name, value)
+        self.end_headers()
+        self.wfile.write(body)
+
+    def send_redirect(self, location):
+        body = b"<html><body>moved</body></html>"
+        self.send_body(body, status=302, headers=[("Location", location)])
+
+    def file_body(self, path):
+        root = self.server.root
+        relative = urllib.parse.unquote(path).lstrip("/") or "index.html"
+        full = os.path.realpath(os.path.join(root, relative))
+        if not full.startswith(os.path.realpath(root) + os.sep) or not os.path.isfile(full):
+            return None
+        with open(full, "rb") as f:
+            return f.read()
+
+    def page_body(self, path):
+        """The body of a plain page (a file, or one of the generated pages)."""
+        parts = path.strip("/").split("/")
+        if parts[0] == "utf8" and len(parts) == 2:
+            unit = "第一章 山中有风，夜里有雨。".encode("utf-8")
+            count = int(parts[1])
+            return (unit * (count // len(unit) + 1))[:count]
+        if parts[0] == "sized" and len(parts) == 2:
+            unit = b"<p>0123456789 abcdefghijklmnopqrstuvwxyz</p>\n"
+            count = int(parts[1])
+            return (unit * (count // len(unit) + 1))[:count]
+        return self.file_body(path)
+
+    def wait_silently(self, seconds):
+        """Keeps the connection open without answering until the client leaves."""
+        self.connection.settimeout(1.0)
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            try:
+                if not self.connection.recv(4096):
+                    break
+            except socket.timeout:
+                continue
+            except OSError:
+                break
+        self.close_connection = True
+
+    # ---- requests --------------------------------------------------------
+
+    def do_GET(self):
+        self.server.touch()
+        address = urllib.parse.urlsplit(self.path)
+        query = urllib.parse.parse_qs(address.query)
+        delay = int(query.get("delay", ["0"])[0]) + self.server.latency
+        if delay > 0:
+            time.sleep(delay / 1000.0)
+        path = address.path
+        parts = path.strip("/").split("/")
+        try:
+            self.answer(path, parts)
+        except (BrokenPipeError, ConnectionResetError):
+            self.close_connection = True
+
+    def answer(self, path, parts):
+        head = parts[0]
+        if head == "status" and len(parts) == 2:
+            code = int(parts[1])
+            body = ("<html><head><title>%d</title></head><body><h1>status %d</h1></body></html>" % (code, code)).encode()
+            self.send_body(body, status=code)
+        elif head == "empty":
+            self.send_body(b"")
+        elif head == "nul":
+            self.send_body(b"abc\x00def and more after the zero byte")
+        elif head in ("gzip", "deflate") and len(parts) >= 2:
+            body = self.page_body("/" + "/".join(parts[1:]))
+            if body is None:
+                self.send_body(b"<html>missing</html>", status=404)
+                return
+            if head == "gzip":
+                packed = gzip.compress(body)
+            else:
+                packed = zlib.compress(body)
+            self.send_body(packed, headers=[("Content-Encoding", head)])
+        elif head == "redirect" and len(parts) >= 2:
+            remaining = int(parts[1])
+            rest = "/".join(parts[2:])
+            if remaining > 1:
+                self.send_redirect("/redirect/%d/%s" % (remaining - 1, rest))
+            elif remaining == 1:
+                self.send_redirect("/" + rest)
+            else:
+                self.answer("/" + rest, rest.split("/"))
+        elif head == "redirect-file":
+            self.send_redirect("file:///etc/hostname")
+        elif head == "redirect-loop":
+            self.send_redirect("/redirect-loop")
+        elif head == "endless":
+            self.send_response(200)
+            self.send_header("Content-Type", "text/plain")
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.close_connection = True
+            block = b"x" * CHUNK
+            end = time.monotonic() + 300
+            while time.monotonic() < end:
+                self.wfile.write(block)
+        elif head == "stall":
+            self.send_response(200)
+            self.send_header("Content-Type", "text/plain")
+            self.send_header("Content-Length", "100000")
+            self.end_headers()
+            self.wfile.write(b"a few bytes")
+            self.wfile.flush()
+            self.wait_silently(300)
+        elif head == "silent":
+            self.wait_silently(300)
+        elif head == "reset":
+            self.send_response(200)
+            self.send_header("Content-Type", "text/plain")
+            self.send_header("Content-Length", "100000")
+            self.end_headers()
+            self.wfile.write(b"r" * 1000)
+            self.wfile.flush()
+            # SO_LINGER with a zero time makes close() send a reset.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.close_connection = True
+        elif head == "big" and len(parts) == 2:
+            count = int(parts[1])
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", str(count))
+            self.end_headers()
+            block = b"b" * CHUNK
+            while count > 0:
+                piece = block if count >= CHUNK else block[:count]
+                self.wfile.write(piece)
+                count -= len(piece)
+        else:
+            body = self.page_body(path)
+            if body is None:
+                self.send_body(b"<html><head><title>404</title></head><body>not found</body></html>", status=404)
+            else:
+                self.send_body(body)
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    request_queue_size = 128
+
+    def __init__(self, root, latency):
+        super().__init__(("127.0.0.1", 0), Handler)
+        self.root = root
+        self.latency = latency
+        self.last_request = time.monotonic()
+
+    def touch(self):
+        self.last_request = time.monotonic()
+
+
+def serve(args):
+    server = Server(os.path.abspath(args.root), args.latency)
+    port = server.server_address[1]
+    print("port %d" % port, flush=True)
+    if args.pid_file:
+        with open(args.pid_file, "w") as f:
+            f.write("%d\n" % os.getpid())
+    if args.port_file:
+        temporary = args.port_file + ".tmp"
+        with open(temporary, "w") as f:
+            f.write("%d\n" % port)
+        os.replace(temporary, args.port_file)
+
+    def watch_idle():
+        while time.monotonic() - server.last_request < args.idle_exit:
+            time.sleep(1)
+        server.shutdown()
+
+    threading.Thread(target=watch_idle, daemon=True).start()
+    signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=server.shutdown).start())
+    server.serve_forever(poll_interval=0.2)
+    server.server_close()
+    if args.port_file and os.path.exists(args.port_file):
+        os.remove(args.port_file)
+
+
+def start_in_background(args):
+    if os.path.exists(args.port_file):
+        os.remove(args.port_file)
+    command = [sys.executable, os.path.abspath(__file__), "--root", args.root, "--port-file", args.port_file,
+               "--latency", str(args.latency), "--idle-exit", str(args.idle_exit)]
+    if args.pid_file:
+        command += ["--pid-file", args.pid_file]
+    subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                     start_new_session=True)
+    end = time.monotonic() + 20
+    while not os.path.exists(args.port_file):
+        if time.monotonic() > end:
+            print("the fixture server did not start", file=sys.stderr)
+            return 1
+        time.sleep(0.05)
+    with open(args.port_file) as f:
+        print("port %s" % f.read().strip(), flush=True)
+    return 0
+
+
+def stop(pid_file):
+    try:
+        with open(pid_file) as f:
+            pid = int(f.read().strip())
+    except (OSError, ValueError):
+        return 0
+    try:
+        os.kill(pid, signal.SIGTERM)
+    except ProcessLookupError:
+        pass
+    os.remove(pid_file)
+    return 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description="fixture web server on 127.0.0.1")
+    parser.add_argument("--root", default=".", help="folder whose files are served")
+    parser.add_argument("--port-file", help="file that receives the port number")
+    parser.add_argument("--pid-file", help="file that receives the process id")
+    parser.add_argument("--latency", type=int, default=0, help="milliseconds added before every answer")
+    parser.add_argument("--idle-exit", type=int, default=600, help="seconds without a request before it ends")
+    parser.add_argument("--background", action="store_true", help="start detached; needs --port-file")
+    parser.add_argument("--stop", metavar="PID_FILE", help="stop the server whose pid file this is")
+    args = parser.parse_args()
+    if args.stop:
+        return stop(args.stop)
+    if args.background:
+        if not args.port_file:
+            parser.error("--background needs --port-file")
+        return start_in_background(args)
+    serve(args)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
