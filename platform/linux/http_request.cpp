@@ -11,6 +11,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -112,7 +113,8 @@ bool starts_ignoring_case(const std::string& text, const char* prefix) {
 // The address as libcurl takes it: UTF-8, with blanks, control bytes and every
 // byte beyond ASCII percent-encoded, as the Windows classes send it.
 std::string wire_address(const char* local) {
-  const std::string utf8 = local_to_utf8(local);
+  const bool ascii = std::all_of(local, local + std::strlen(local), [](char c) { return (c & 0x80) == 0; });
+  const std::string utf8 = ascii ? std::string(local) : local_to_utf8(local);
   static constexpr char hex[] = "0123456789ABCDEF";
   std::string address;
   address.reserve(utf8.size());
@@ -154,6 +156,7 @@ int32_t failure_of(CURLcode code) {
 }
 
 struct Transfer {
+  CURL* handle;
   std::vector<unsigned char>& body;
   int64_t limit;
   bool too_large = false;
@@ -165,6 +168,12 @@ size_t receive(char* data, size_t size, size_t count, void* user) {
   if (int64_t(transfer.body.size() + bytes) > transfer.limit) {
     transfer.too_large = true;
     return 0;  // ends the transfer
+  }
+  if (transfer.body.empty()) {
+    // Room for the announced length at once (a compressed body grows past it).
+    curl_off_t announced = -1;
+    curl_easy_getinfo(transfer.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+    if (announced > 0 && announced <= transfer.limit) transfer.body.reserve(size_t(announced));
   }
   transfer.body.insert(transfer.body.end(), data, data + bytes);
   return bytes;
@@ -234,7 +243,7 @@ class HttpRequest final : public AutomationInstance {
     body_.clear();
     CURL* handle = take_handle();
     if (handle == nullptr) return result_com_not_initialized;
-    Transfer transfer{body_, g_maximum_body_bytes.load()};
+    Transfer transfer{handle, body_, g_maximum_body_bytes.load()};
     curl_easy_setopt(handle, CURLOPT_URL, address_.c_str());
     curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);

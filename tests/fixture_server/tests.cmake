@@ -5,6 +5,7 @@
 # A test that needs it declares FIXTURES_REQUIRED fixture_server and reads the
 # port from that file. Under Wine the Windows programs reach it through the same
 # path (the Z: drive).
+include_guard(GLOBAL)
 find_program(NOVELFETCH_PYTHON NAMES python3 REQUIRED)
 set(NOVELFETCH_FIXTURE_PORT_FILE ${CMAKE_BINARY_DIR}/fixture_server.port)
 set(NOVELFETCH_FIXTURE_PID_FILE ${CMAKE_BINARY_DIR}/fixture_server.pid)
