@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "fixture_server.h"
 #include "novel/book.h"
 #include "page_fixtures.h"
 
@@ -172,6 +173,16 @@ TEST_F(StoredChapter, APageThatCannotBeHadLeavesTheNameAndTwoLineBreaks) {
   extract_chapter(g_book.chapter_urls.at(1, test_at), 1);
   EXPECT_STREQ(g_book.chapter_texts.at(1, test_at), "name\r\n\r\n");
   EXPECT_STREQ(g_book.chapter_names.at(1, test_at), "name");
+}
+
+TEST_F(StoredChapter, AServedPageBecomesTheNameItsTextAndLineBreaks) {
+  REQUIRE_FIXTURE_SERVER();
+  for (const char* page : {"chapter_gbk", "chapter_utf8_quoted"}) {
+    const std::string address = fixture_address("/fixtures/pages/" + std::string(page) + ".html");
+    extract_chapter(address.c_str(), 1);
+    const std::string expected = "name\r\n" + page_fixture(std::string(page) + ".expected") + "\r\n";
+    EXPECT_EQ(shown(g_book.chapter_texts.at(1, test_at)), shown(expected)) << page;
+  }
 }
 
 }  // namespace

@@ -75,23 +75,6 @@ TEST_F(Files, OpenModes) {
   EXPECT_EQ(content("f.txt"), "XYcdef");
 }
 
-TEST_F(Files, AFileOpenedForReadingRefusesWrites) {
-  put("f.txt", "abc");
-  const int32_t file = open_file("f.txt", 1);
-  ASSERT_NE(file, 0);
-  EXPECT_FALSE(write_file(file, cell_text("XY")));
-  close_file(file);
-  EXPECT_EQ(content("f.txt"), "abc");
-}
-
-TEST_F(Files, EveryShareModeIsAccepted) {
-  for (int32_t share : {1, 2, 3, 4, 0, 99}) {
-    const int32_t file = open_file("f.txt", 4, share);
-    EXPECT_NE(file, 0) << share;
-    close_file(file);
-  }
-}
-
 TEST_F(Files, ValuesAreWrittenAsText) {
   const struct {
     std::vector<ArgCell> values;

