@@ -1,0 +1,8 @@
+// download_novel: the download of one novel, run when DownloadButton is pressed.
+// It runs on the main thread inside the dialog procedure and returns when the
+// download has ended.
+#pragma once
+
+#include "platform/os.h"
+
+void download_novel(os::Window window);

@@ -1,0 +1,81 @@
+// The dialog calls of platform/os.h over the wide-character Win32 calls.
+//
+// The dialog is created from its template as a Unicode dialog, and every text
+// crossing to or from it is converted between code page 936 and UTF-16 with
+// code page 936 named explicitly, never the system's ANSI code page: the program
+// keeps its texts in code page 936 on every system, so the dialog shows and
+// returns Chinese correctly on a Windows of any language.
+// platform/os.h comes first: its constants share their names with macros of <windows.h>.
+#include "platform/os.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/dialog_support.h"
+
+namespace {
+
+constexpr UINT local_code_page = 936;
+
+std::wstring wide_from_local(const char* text) {
+  if (!text || !*text) return {};
+  const int count = MultiByteToWideChar(local_code_page, 0, text, -1, nullptr, 0);
+  if (count <= 0) return {};
+  std::wstring wide(static_cast<size_t>(count), L'\0');
+  MultiByteToWideChar(local_code_page, 0, text, -1, wide.data(), count);
+  wide.resize(static_cast<size_t>(count) - 1);
+  return wide;
+}
+
+std::string local_from_wide(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  const int length = static_cast<int>(wide.size());
+  const int count = WideCharToMultiByte(local_code_page, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+  if (count <= 0) return {};
+  std::string local(static_cast<size_t>(count), '\0');
+  WideCharToMultiByte(local_code_page, 0, wide.data(), length, local.data(), count, nullptr, nullptr);
+  return local;
+}
+
+HWND window_of(os::Window window) { return static_cast<HWND>(window); }
+
+}  // namespace
+
+os::Window OS_API os::GetDlgItem(Window dialog, int32_t id) { return ::GetDlgItem(window_of(dialog), id); }
+
+uint32_t OS_API os::GetDlgItemTextA(Window dialog, int32_t id, char* buffer, int32_t size) {
+  if (!buffer || size <= 0) return 0;
+  buffer[0] = 0;
+  const HWND control = ::GetDlgItem(window_of(dialog), id);
+  if (!control) return 0;
+  const int length = GetWindowTextLengthW(control);
+  std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
+  wide.resize(static_cast<size_t>(GetWindowTextW(control, wide.data(), length + 1)));
+  const std::string local = local_from_wide(wide);
+  const size_t count = local_text_fit(local.data(), local.size(), static_cast<size_t>(size) - 1);
+  std::memcpy(buffer, local.data(), count);
+  buffer[count] = 0;
+  return static_cast<uint32_t>(count);
+}
+
+os::Bool OS_API os::SetDlgItemTextA(Window dialog, int32_t id, const char* text) {
+  return ::SetDlgItemTextW(window_of(dialog), id, wide_from_local(text).c_str());
+}
+
+// Only messages that carry no text pass here (the icon messages), so the
+// message goes to the Unicode window unchanged.
+intptr_t OS_API os::SendMessageA(Window window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  return ::SendMessageW(window_of(window), message, wparam, lparam);
+}
+
+os::Handle OS_API os::LoadIconA(Handle instance, uintptr_t resource_id) {
+  return ::LoadIconW(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEW(resource_id));
+}
+
+intptr_t OS_API os::DialogBoxParamA(Handle instance, uintptr_t resource_id, Window owner,
+                                    DialogProcedure procedure, intptr_t init_param) {
+  return ::DialogBoxParamW(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEW(resource_id), window_of(owner),
+                           reinterpret_cast<DLGPROC>(procedure), init_param);
+}

@@ -1,0 +1,356 @@
+// The Linux dialog layer under a real X server (the test runs under Xvfb): the
+// dialog of template 1000 as GTK builds it, the dialog calls the program makes,
+// the messages a user's actions turn into, the nested loop of a download, and
+// the end of the program when the close box is pressed.
+#include <gtk/gtk.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/main_dialog.h"
+#include "platform/os.h"
+#include "resources/main_dialog_layout.h"
+#include "runtime/memory.h"
+
+namespace {
+
+// Texts of the dialog in code page 936.
+const char* const label_text = "\xd0\xa1\xcb\xb5\xb5\xd8\xd6\xb7:";           // 小说地址:
+const char* const button_text = "\xcf\xc2\xd4\xd8\xd0\xa1\xcb\xb5";           // 下载小说
+const char* const help_text =                                                   // the help text
+    "    \xc7\xeb\xb0\xd1\xd0\xe8\xd2\xaa\xcf\xc2\xd4\xd8\xd0\xa1\xcb\xb5\xc4\xbf\xc2\xbc\xb5\xc4\xcd\xea\xd5\xfb"
+    "\xb5\xd8\xd6\xb7\xb8\xb4\xd6\xc6\xb5\xbd\xd0\xa1\xcb\xb5\xb5\xd8\xd6\xb7\xd6\xd0\xa3\xac\xb0\xfc\xc0\xa8"
+    "\xc7\xb0\xc3\xe6\xb5\xc4http://\xbb\xf2https://\xa1\xa3";
+
+struct Message {
+  uint32_t message;
+  uintptr_t wparam;
+  intptr_t lparam;
+};
+
+// What the test procedure saw, and what it runs once the dialog is on screen.
+std::vector<Message> g_messages;
+std::function<void(os::Window)> g_script;
+std::function<void(os::Window, uintptr_t)> g_on_command;
+bool g_end_on_close = false;  // the procedure ends the dialog with 5 on WM_CLOSE
+os::Window g_window = nullptr;
+
+void pump_until(const std::function<bool()>& done, int milliseconds = 3000) {
+  const gint64 until = g_get_monotonic_time() + milliseconds * 1000;
+  while (!done() && g_get_monotonic_time() < until) g_main_context_iteration(nullptr, FALSE), g_usleep(1000);
+}
+
+void pump_a_little() {
+  pump_until([] { return false; }, 100);
+}
+
+GtkWidget* widget(os::Window window) { return static_cast<GtkWidget*>(window); }
+
+gboolean run_script(gpointer) {
+  GtkWidget* window = widget(g_window);
+  pump_until([&] { return gtk_widget_get_mapped(window) && gtk_widget_get_allocated_width(window) > 1; });
+  pump_a_little();
+  g_script(g_window);
+  return G_SOURCE_REMOVE;
+}
+
+intptr_t OS_API test_procedure(os::Window window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  g_messages.push_back({message, wparam, lparam});
+  if (message == os::WM_INITDIALOG) {
+    g_window = window;
+    g_idle_add(run_script, nullptr);
+    return 1;
+  }
+  if (message == os::WM_COMMAND && g_on_command) g_on_command(window, wparam);
+  if (message == os::WM_CLOSE && g_end_on_close) os::EndDialog(window, 5);
+  return message == os::WM_COMMAND || message == os::WM_CLOSE ? 1 : 0;
+}
+
+intptr_t show_dialog(std::function<void(os::Window)> script) {
+  g_messages.clear();
+  g_script = std::move(script);
+  return os::DialogBoxParamA(reinterpret_cast<os::Handle>(1), main_dialog_resource, nullptr, test_procedure, 77);
+}
+
+std::string text_of(os::Window window, int32_t id, int32_t size = 256) {
+  std::vector<char> buffer(static_cast<size_t>(size) + 8, '#');
+  const uint32_t count = os::GetDlgItemTextA(window, id, buffer.data(), size);
+  EXPECT_EQ(count, std::strlen(buffer.data())) << "control " << id;
+  return buffer.data();
+}
+
+std::vector<uintptr_t> commands() {
+  std::vector<uintptr_t> seen;
+  for (const Message& m : g_messages)
+    if (m.message == os::WM_COMMAND) seen.push_back(m.wparam);
+  return seen;
+}
+
+void send_event(GdkEvent* event, os::Window window) {
+  event->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(widget(window))));
+  event->any.send_event = TRUE;
+  gtk_main_do_event(event);
+  gdk_event_free(event);
+}
+
+void press_key(os::Window window, guint keyval) {
+  GdkDisplay* display = gdk_display_get_default();
+  for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
+    GdkEvent* event = gdk_event_new(type);
+    event->key.time = GDK_CURRENT_TIME;
+    event->key.keyval = keyval;
+    GdkKeymapKey* keys = nullptr;
+    gint count = 0;
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(display), keyval, &keys, &count)) {
+      event->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
+      event->key.group = static_cast<guint8>(keys[0].group);
+      g_free(keys);
+    }
+    gdk_event_set_device(event, gdk_seat_get_keyboard(gdk_display_get_default_seat(display)));
+    send_event(event, window);
+  }
+}
+
+void press_close_box(os::Window window) { send_event(gdk_event_new(GDK_DELETE), window); }
+
+constexpr uintptr_t command(uint32_t id, uint32_t notification) { return notification << 16 | id; }
+
+TEST(LinuxDialog, ShowsTemplate1000) {
+  std::vector<os::Window> items;
+  const intptr_t result = show_dialog([&](os::Window window) {
+    GtkWindow* gtk_window = GTK_WINDOW(widget(window));
+    EXPECT_STREQ(gtk_window_get_title(gtk_window), main_dialog_layout.caption);
+    EXPECT_FALSE(gtk_window_get_resizable(gtk_window));
+
+    for (int32_t id = 1001; id <= 1004; ++id) items.push_back(os::GetDlgItem(window, id));
+    EXPECT_EQ(os::GetDlgItem(window, 1005), nullptr);
+    EXPECT_EQ(os::GetDlgItem(reinterpret_cast<os::Window>(0x1234), 1002), nullptr);
+    EXPECT_EQ(text_of(window, 1001), label_text);
+    EXPECT_EQ(text_of(window, 1002), "");
+    EXPECT_EQ(text_of(window, 1003), button_text);
+    EXPECT_EQ(text_of(window, 1004), help_text);
+    EXPECT_FALSE(gtk_widget_get_sensitive(widget(items[3]))) << "the status box is disabled";
+    EXPECT_TRUE(gtk_widget_get_sensitive(widget(items[1])));
+
+    // Each control sits where the template puts it, scaled from dialog units by
+    // the same factor as the client area: the theme does not make any larger.
+    GtkWidget* client = gtk_bin_get_child(GTK_BIN(widget(window)));
+    const double scale_x = gtk_widget_get_allocated_width(client) / double(main_dialog_layout.width);
+    const double scale_y = gtk_widget_get_allocated_height(client) / double(main_dialog_layout.height);
+    EXPECT_GT(scale_x, 1.0);
+    for (int i = 0; i < 4; ++i) {
+      const DialogControlLayout& place = main_dialog_layout.controls[i];
+      GtkAllocation a;
+      gtk_widget_get_allocation(widget(items[i]), &a);
+      SCOPED_TRACE("control " + std::to_string(place.id));
+      EXPECT_NEAR(a.x, place.x * scale_x, 1.5);
+      EXPECT_NEAR(a.y, place.y * scale_y, 1.5);
+      EXPECT_NEAR(a.width, place.width * scale_x, 1.5);
+      EXPECT_NEAR(a.height, place.height * scale_y, 1.5);
+    }
+    EXPECT_EQ(os::EndDialog(window, 42), 1);
+  });
+  EXPECT_EQ(result, 42);
+  ASSERT_FALSE(g_messages.empty());
+  // WM_INITDIALOG comes first, with the first tab stop (the address box) and
+  // the caller's parameter.
+  EXPECT_EQ(g_messages[0].message, os::WM_INITDIALOG);
+  EXPECT_EQ(g_messages[0].wparam, reinterpret_cast<uintptr_t>(items.at(1)));
+  EXPECT_EQ(g_messages[0].lparam, 77);
+  EXPECT_TRUE(commands().empty());
+}
+
+TEST(LinuxDialog, TextsRoundTripInCodePage936AndAreCutAtWholeCharacters) {
+  show_dialog([](os::Window window) {
+    const char* status = "\xb5\xda\xd2\xbb\xd5\xc2\r\n\xd5\xfd\xd4\xda\xb6\xc1\xd0\xa1\xcb\xb5\xa1\xad\xa1\xad\r\n";
+    EXPECT_EQ(os::SetDlgItemTextA(window, 1004, status), 1);
+    EXPECT_EQ(text_of(window, 1004), status);
+    EXPECT_EQ(os::SetDlgItemTextA(window, 1002, "http://127.0.0.1/\xd0\xa1"), 1);
+    EXPECT_EQ(text_of(window, 1002), "http://127.0.0.1/\xd0\xa1");
+    EXPECT_EQ(os::SetDlgItemTextA(window, 1004, nullptr), 1);
+    EXPECT_EQ(text_of(window, 1004), "");
+
+    // A reader gets at most size - 1 bytes and never half a character.
+    std::string long_text(254, 'x');
+    long_text += "\xb6\xc1\xb6\xc1";
+    os::SetDlgItemTextA(window, 1004, long_text.c_str());
+    EXPECT_EQ(text_of(window, 1004), std::string(254, 'x'));
+    EXPECT_EQ(text_of(window, 1004, 257), long_text.substr(0, 256));
+    EXPECT_EQ(text_of(window, 1001, 4), "\xd0\xa1");
+    EXPECT_EQ(text_of(window, 1001, 1), "");
+    char untouched[4] = "abc";
+    EXPECT_EQ(os::GetDlgItemTextA(window, 1001, untouched, 0), 0u);
+    EXPECT_STREQ(untouched, "abc");
+    EXPECT_EQ(os::GetDlgItemTextA(window, 1009, untouched, 4), 0u);
+    EXPECT_STREQ(untouched, "");
+    EXPECT_EQ(os::SetDlgItemTextA(reinterpret_cast<os::Window>(0x1234), 1004, "x"), 0);
+    os::EndDialog(window, 0);
+  });
+}
+
+TEST(LinuxDialog, IconsAndEnabling) {
+  const os::Handle instance = reinterpret_cast<os::Handle>(1);
+  const os::Handle icon = os::LoadIconA(instance, application_icon_resource);
+  ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(os::LoadIconA(instance, application_icon_resource), icon);
+  EXPECT_EQ(os::LoadIconA(instance, 130), nullptr);
+  EXPECT_EQ(os::LoadIconA(nullptr, application_icon_resource), nullptr);
+  show_dialog([&](os::Window window) {
+    GtkWindow* gtk_window = GTK_WINDOW(widget(window));
+    const auto as_value = reinterpret_cast<intptr_t>(icon);
+    EXPECT_EQ(os::SendMessageA(window, os::WM_SETICON, os::ICON_SMALL, as_value), 0);
+    EXPECT_EQ(os::SendMessageA(window, os::WM_SETICON, os::ICON_BIG, as_value), 0);
+    EXPECT_EQ(os::SendMessageA(window, os::WM_SETICON, os::ICON_BIG, as_value), as_value);
+    GList* icons = gtk_window_get_icon_list(gtk_window);
+    ASSERT_EQ(g_list_length(icons), 1u);
+    EXPECT_EQ(gdk_pixbuf_get_width(GDK_PIXBUF(icons->data)), 16);
+    g_list_free(icons);
+    EXPECT_EQ(os::SendMessageA(window, os::WM_SETICON, os::ICON_SMALL, 0x4321), 0) << "a foreign icon is refused";
+    EXPECT_EQ(os::SendMessageA(window, os::WM_SETICON, os::ICON_SMALL, 0), as_value);
+
+    os::Window button = os::GetDlgItem(window, 1003);
+    EXPECT_EQ(os::EnableWindow(button, 0), 0) << "was enabled";
+    EXPECT_FALSE(gtk_widget_get_sensitive(widget(button)));
+    EXPECT_EQ(os::EnableWindow(button, 0), 1) << "was disabled";
+    EXPECT_EQ(os::EnableWindow(button, 1), 1);
+    EXPECT_TRUE(gtk_widget_get_sensitive(widget(button)));
+    EXPECT_EQ(os::EnableWindow(os::GetDlgItem(window, 1004), 0), 1) << "the status box starts disabled";
+    EXPECT_EQ(os::EnableWindow(reinterpret_cast<os::Window>(0x1234), 1), 0);
+    os::EndDialog(window, 0);
+  });
+}
+
+TEST(LinuxDialog, UserActionsBecomeTheMessagesOfWindows) {
+  show_dialog([](os::Window window) {
+    GtkWidget* entry = widget(os::GetDlgItem(window, 1002));
+    GtkWidget* button = widget(os::GetDlgItem(window, 1003));
+    ASSERT_TRUE(gtk_widget_has_focus(entry)) << "the address box has the focus";
+
+    press_key(window, GDK_KEY_Escape);
+    press_key(window, GDK_KEY_Return);
+    EXPECT_EQ(commands(), (std::vector<uintptr_t>{command(2, 0), command(1, 0)}));
+    EXPECT_TRUE(gtk_widget_get_visible(widget(window)));
+
+    g_messages.clear();
+    gint position = 0;
+    gtk_editable_insert_text(GTK_EDITABLE(entry), "http://", -1, &position);
+    EXPECT_EQ(commands(), (std::vector<uintptr_t>{command(1002, 0x0300)})) << "EN_CHANGE";
+    EXPECT_EQ(text_of(window, 1002), "http://");
+
+    g_messages.clear();
+    gtk_button_clicked(GTK_BUTTON(button));
+    ASSERT_EQ(g_messages.size(), 1u);
+    EXPECT_EQ(g_messages[0].wparam, command(1003, 0));
+    EXPECT_EQ(g_messages[0].lparam, reinterpret_cast<intptr_t>(button));
+
+    // Enter on the focused button presses it.
+    g_messages.clear();
+    gtk_widget_grab_focus(button);
+    press_key(window, GDK_KEY_Return);
+    pump_until([] { return !commands().empty(); });
+    EXPECT_EQ(commands(), (std::vector<uintptr_t>{command(1003, 0)}));
+
+    g_messages.clear();
+    press_close_box(window);
+    ASSERT_EQ(g_messages.size(), 1u);
+    EXPECT_EQ(g_messages[0].message, os::WM_CLOSE);
+    EXPECT_TRUE(gtk_widget_get_visible(widget(window))) << "the procedure decides whether the dialog ends";
+    os::EndDialog(window, 0);
+  });
+}
+
+TEST(LinuxDialog, TheAddressBoxHoldsOnlyWhatItCanShow) {
+  show_dialog([](os::Window window) {
+    GtkWidget* entry = widget(os::GetDlgItem(window, 1002));
+    gint position = 0;
+    const std::string wide_text(400, 'W');
+    gtk_editable_insert_text(GTK_EDITABLE(entry), wide_text.c_str(), -1, &position);
+    const std::string kept = text_of(window, 1002);
+    EXPECT_GT(kept.size(), 10u);
+    EXPECT_LT(kept.size(), 400u);
+    EXPECT_EQ(kept, wide_text.substr(0, kept.size()));
+    EXPECT_EQ(position, static_cast<gint>(kept.size()));
+    EXPECT_EQ(commands().back(), command(1002, 0x0501)) << "EN_MAXTEXT";
+
+    GdkRectangle area;
+    gtk_entry_get_text_area(GTK_ENTRY(entry), &area);
+    int width = 0;
+    pango_layout_get_pixel_size(gtk_entry_get_layout(GTK_ENTRY(entry)), &width, nullptr);
+    EXPECT_LE(width, area.width);
+
+    // Full: a further character is refused, and Chinese text is cut whole.
+    gtk_editable_insert_text(GTK_EDITABLE(entry), "W", -1, &position);
+    EXPECT_EQ(text_of(window, 1002), kept);
+    gtk_editable_delete_text(GTK_EDITABLE(entry), 0, 20);
+    gtk_editable_insert_text(GTK_EDITABLE(entry), "小说小说小说小说小说小说小说小说", -1, &position);
+    const std::string mixed = text_of(window, 1002);
+    EXPECT_EQ(mixed.substr(0, kept.size() - 20), kept.substr(20));
+    EXPECT_EQ((mixed.size() - (kept.size() - 20)) % 2, 0u) << "only whole two-byte characters were added";
+    os::EndDialog(window, 0);
+  });
+}
+
+TEST(LinuxDialog, ClosingDuringANestedLoopEndsTheDialogWhenTheCommandReturns) {
+  std::vector<std::string> order;
+  g_on_command = [&](os::Window window, uintptr_t wparam) {
+    if ((wparam & 0xFFFF) != 1003) return;
+    order.push_back("command starts");
+    // Like a download: wait in the main context while the dialog is used.
+    g_idle_add(
+        [](gpointer) {
+          press_close_box(g_window);
+          return G_SOURCE_REMOVE;
+        },
+        nullptr);
+    pump_until([&] { return !gtk_widget_get_visible(widget(window)); });
+    order.push_back("closed while running");
+    EXPECT_EQ(os::SetDlgItemTextA(window, 1004, "done"), 1) << "the dialog still answers after EndDialog";
+    pump_a_little();
+    order.push_back("command ends");
+  };
+  g_end_on_close = true;
+  const intptr_t result = show_dialog([](os::Window window) {
+    gtk_button_clicked(GTK_BUTTON(widget(os::GetDlgItem(window, 1003))));
+  });
+  order.push_back("dialog returned");
+  g_on_command = nullptr;
+  g_end_on_close = false;
+  EXPECT_EQ(order, (std::vector<std::string>{"command starts", "closed while running", "command ends",
+                                             "dialog returned"}));
+  EXPECT_EQ(result, 5);
+}
+
+// The program's own procedure: the close box ends the dialog through the bound
+// EndDialog, and the process then ends through the ordered shutdown.
+void run_program_until_closed() {
+  runtime_startup();
+  g_program_cleanup = [] { std::fputs("program cleanup ran\n", stderr); };
+  g_icon = os::LoadIconA(reinterpret_cast<os::Handle>(1), application_icon_resource);
+  g_timeout_add(
+      300,
+      [](gpointer) {
+        for (GList* item = gtk_window_list_toplevels(); item; item = item->next) {
+          GtkWindow* window = GTK_WINDOW(item->data);
+          if (g_strcmp0(gtk_window_get_title(window), main_dialog_layout.caption) != 0) continue;
+          if (GList* icons = gtk_window_get_icon_list(window)) std::fputs("icons set\n", stderr), g_list_free(icons);
+          press_close_box(window);
+        }
+        return G_SOURCE_REMOVE;
+      },
+      nullptr);
+  os::DialogBoxParamA(reinterpret_cast<os::Handle>(1), main_dialog_resource, nullptr, main_dialog_proc, 0);
+  std::fputs("dialog ended\n", stderr);
+  runtime_exit(0);
+}
+
+TEST(LinuxDialog, CloseBoxEndsTheProgramThroughTheShutdownWithExitCode0) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(run_program_until_closed(), testing::ExitedWithCode(0),
+              "icons set\n(.|\n)*dialog ended\n(.|\n)*program cleanup ran");
+}
+
+}  // namespace
