@@ -14,9 +14,8 @@
 
 namespace {
 
-// {5B7C2E10-4A1D-4F6B-9E21-7C3D8A0F1B01}, ...02, ...03
+// The recorder's class, and the test library: {5B7C2E10-4A1D-4F6B-9E21-7C3D8A0F1B01}, ...03
 const CLSID recorder_class = {0x5b7c2e10, 0x4a1d, 0x4f6b, {0x9e, 0x21, 0x7c, 0x3d, 0x8a, 0x0f, 0x1b, 0x01}};
-const CLSID typed_class = {0x5b7c2e10, 0x4a1d, 0x4f6b, {0x9e, 0x21, 0x7c, 0x3d, 0x8a, 0x0f, 0x1b, 0x02}};
 const GUID test_library = {0x5b7c2e10, 0x4a1d, 0x4f6b, {0x9e, 0x21, 0x7c, 0x3d, 0x8a, 0x0f, 0x1b, 0x03}};
 constexpr const char* recorder_class_id = "{5B7C2E10-4A1D-4F6B-9E21-7C3D8A0F1B01}";
 constexpr const char* typed_class_id = "{5B7C2E10-4A1D-4F6B-9E21-7C3D8A0F1B02}";
@@ -40,8 +39,12 @@ struct Recording {
 };
 Recording g_recording;
 
-class Recorder final : public IDispatch {
+int g_live_recorders = 0;
+
+class Recorder : public IDispatch {
  public:
+  Recorder() { ++g_live_recorders; }
+  virtual ~Recorder() { --g_live_recorders; }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
     if (id == IID_IUnknown || id == IID_IDispatch) {
       *out = static_cast<IDispatch*>(this);
@@ -92,6 +95,26 @@ class Recorder final : public IDispatch {
 
  private:
   ULONG references_ = 1;
+};
+
+// A recorder that refuses to run (OleRun asks IRunnableObject::Run).
+class Unrunnable final : public Recorder, public IRunnableObject {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
+    if (id == IID_IRunnableObject) {
+      *out = static_cast<IRunnableObject*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return Recorder::QueryInterface(id, out);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return Recorder::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return Recorder::Release(); }
+  HRESULT STDMETHODCALLTYPE GetRunningClass(CLSID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Run(LPBINDCTX) override { return E_ACCESSDENIED; }
+  BOOL STDMETHODCALLTYPE IsRunning() override { return FALSE; }
+  HRESULT STDMETHODCALLTYPE LockRunning(BOOL, BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetContainedObject(BOOL) override { return S_OK; }
 };
 
 // ---- An object with type information --------------------------------------------
@@ -175,9 +198,13 @@ class Typed final : public IDispatch {
   LONG count_ = 7;
 };
 
+// Makes Objects; the first refusals calls answer E_INVALIDARG instead.
 template <typename Object>
 class Factory final : public IClassFactory {
  public:
+  explicit Factory(int refusals = 0) : refusals_(refusals) {}
+  int calls = 0;
+
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
     if (id == IID_IUnknown || id == IID_IClassFactory) {
       *out = static_cast<IClassFactory*>(this);
@@ -190,16 +217,39 @@ class Factory final : public IClassFactory {
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID id, void** out) override {
     if (outer) return CLASS_E_NOAGGREGATION;
+    if (calls++ < refusals_) return E_INVALIDARG;
     Object* object = new Object;
     const HRESULT result = object->QueryInterface(id, out);
     object->Release();
     return result;
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+ private:
+  int refusals_;
 };
 
 Factory<Recorder> g_recorder_factory;
 Factory<Typed> g_typed_factory;
+Factory<Recorder> g_reluctant_factory(1);    // refuses once
+Factory<Recorder> g_refusing_factory(1000);  // always refuses
+Factory<Unrunnable> g_unrunnable_factory;
+
+// The classes of the tests, registered for this process only.
+struct TestClass {
+  const char* class_id;
+  IClassFactory* factory;
+  DWORD cookie;
+} g_test_classes[] = {
+    {"{5B7C2E10-4A1D-4F6B-9E21-7C3D8A0F1B01}", &g_recorder_factory, 0},
+    {"{5B7C2E10-4A1D-4F6B-9E21-7C3D8A0F1B02}", &g_typed_factory, 0},
+    {"{5B7C2E10-4A1D-4F6B-9E21-7C3D8A0F1B04}", &g_reluctant_factory, 0},
+    {"{5B7C2E10-4A1D-4F6B-9E21-7C3D8A0F1B05}", &g_refusing_factory, 0},
+    {"{5B7C2E10-4A1D-4F6B-9E21-7C3D8A0F1B06}", &g_unrunnable_factory, 0},
+};
+constexpr const char* reluctant_class_id = "{5B7C2E10-4A1D-4F6B-9E21-7C3D8A0F1B04}";
+constexpr const char* refusing_class_id = "{5B7C2E10-4A1D-4F6B-9E21-7C3D8A0F1B05}";
+constexpr const char* unrunnable_class_id = "{5B7C2E10-4A1D-4F6B-9E21-7C3D8A0F1B06}";
 
 // A type library that names the recorder's class, written by the test.
 bool write_type_library(const wchar_t* file) {
@@ -225,22 +275,19 @@ class AutomationCom : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     CoInitialize(nullptr);
-    CoRegisterClassObject(recorder_class, &g_recorder_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
-                          &recorder_cookie);
-    CoRegisterClassObject(typed_class, &g_typed_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &typed_cookie);
+    for (TestClass& test_class : g_test_classes) {
+      CLSID id;
+      CLSIDFromString(wide_of(test_class.class_id).c_str(), &id);
+      CoRegisterClassObject(id, test_class.factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &test_class.cookie);
+    }
   }
   static void TearDownTestSuite() {
-    CoRevokeClassObject(recorder_cookie);
-    CoRevokeClassObject(typed_cookie);
+    for (TestClass& test_class : g_test_classes) CoRevokeClassObject(test_class.cookie);
     g_recording.clear();
   }
 
-  static DWORD recorder_cookie;
-  static DWORD typed_cookie;
   AutomationHandle object;
 };
-DWORD AutomationCom::recorder_cookie = 0;
-DWORD AutomationCom::typed_cookie = 0;
 
 TEST_F(AutomationCom, ArgumentsArriveConvertedAndInReverseOrder) {
   ASSERT_TRUE(create_object(*object, recorder_class_id));
@@ -439,6 +486,30 @@ TEST_F(AutomationCom, VariantsOfOtherTypesConvertToBytes) {
   ASSERT_TRUE(pick_array_element(*unknowns, cell_int(2), element));
   EXPECT_EQ(element.type, VT_UNKNOWN);
   EXPECT_EQ(element.value, 0u);
+}
+
+TEST_F(AutomationCom, CreationRetriesOnceWithoutRemoteServers) {
+  EXPECT_TRUE(create_object(*object, reluctant_class_id));
+  EXPECT_EQ(g_reluctant_factory.calls, 2);
+  EXPECT_EQ(object->last_result, 0);
+  EXPECT_FALSE(create_object(*object, refusing_class_id));
+  EXPECT_EQ(g_refusing_factory.calls, 2);
+  EXPECT_EQ(object->last_result, E_INVALIDARG);
+  EXPECT_EQ(object->interface_pointer, nullptr);
+}
+
+TEST_F(AutomationCom, ObjectsAreReleasedWhenTheyWillNotRunAndWhenReplaced) {
+  const int live = g_live_recorders;
+  EXPECT_FALSE(create_object(*object, unrunnable_class_id));
+  EXPECT_EQ(object->last_result, E_ACCESSDENIED);
+  EXPECT_EQ(g_live_recorders, live);
+
+  ASSERT_TRUE(create_object(*object, recorder_class_id));
+  EXPECT_EQ(g_live_recorders, live + 1);
+  ASSERT_TRUE(create_object(*object, recorder_class_id));
+  EXPECT_EQ(g_live_recorders, live + 1);
+  release_object(*object);
+  EXPECT_EQ(g_live_recorders, live);
 }
 
 }  // namespace

@@ -101,6 +101,22 @@ TEST_F(Automation, ResponseBodyIsAByteArray) {
   EXPECT_EQ(variant_to_bytes(*body).get(), nullptr);
 }
 
+TEST_F(Automation, EachHttpClassFetchesAPage) {
+  REQUIRE_FIXTURE_SERVER();
+  const std::string page = fixture_file("/fixture_server/pages/utf8.html");
+  const std::string address = fixture_address("/fixture_server/pages/utf8.html");
+  for (const char* name : {"MSXML2.XMLHTTP", "Microsoft.XMLHTTP", "WinHttp.WinHttpRequest.5.1"}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(create_object(*request, name));
+    call_method(*request, "open", {cell_text("GET"), cell_text(address.c_str()), cell_bool(false)});
+    call_method(*request, "send");
+    VariantHandle body = VariantHandle::adopt(get_property(*request, "responseBody"));
+    EXPECT_EQ(request->last_result, 0);
+    const ByteSet bytes = variant_to_bytes(*body);
+    EXPECT_TRUE(std::string(reinterpret_cast<const char*>(bytes.data()), size_t(bytes.size())) == page);
+  }
+}
+
 TEST_F(Automation, PickingElementsOfAByteArray) {
   REQUIRE_FIXTURE_SERVER();
   fetch("/status/404");  // "<html>..."
