@@ -7,6 +7,7 @@
 
 #include "platform/os.h"
 #include "platform/system.h"
+#include "runtime/arrays.h"
 #include "runtime/memory.h"
 #include "runtime/threads.h"
 
@@ -93,6 +94,30 @@ intptr_t integer_of_cell(const ArgCell* cell) {
   return cell->low();
 }
 
+// Frees an Array value of the given element type: text and byte-set arrays with
+// their elements, arrays of plain values as one block, anything else not at all.
+void free_array_value(uint32_t element_tag, void* block) {
+  switch (element_tag) {
+    case tag_text:
+    case tag_byte_set:
+      if (block && !is_in_program_image(block)) free_text_array(block);
+      return;
+    case tag_boolean:
+    case tag_date_time:
+    case tag_subroutine:
+    case tag_byte:
+    case tag_int16:
+    case tag_int32:
+    case tag_int64:
+    case tag_float32:
+    case tag_float64:
+      runtime_free(block);
+      return;
+    default:
+      return;
+  }
+}
+
 [[noreturn]] void module_error(const char* message) {
   char text[1024];
   std::snprintf(text, sizeof text, module_error_format, message ? message : "");
@@ -150,6 +175,9 @@ intptr_t runtime_service(int32_t code, intptr_t argument1, intptr_t argument2) {
       return program_file_name();
     case 2018:
       process_pending_messages();
+      return 0;
+    case 2023:
+      free_array_value(static_cast<uint32_t>(argument1), reinterpret_cast<void*>(argument2));
       return 0;
     case 2024:
       return reinterpret_cast<intptr_t>(runtime_alloc(static_cast<size_t>(argument1)));

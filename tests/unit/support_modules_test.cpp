@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/system.h"
+#include "runtime/arrays.h"
 #include "runtime/memory.h"
 #include "unit/fatal_box.h"
 
@@ -175,6 +176,24 @@ TEST_F(RuntimeServiceTest, MemoryServicesUseTheRuntimeHeap) {
   EXPECT_EQ(runtime_service(2025, reinterpret_cast<intptr_t>(block), 0), 0);
   EXPECT_EQ(runtime_service(2025, reinterpret_cast<intptr_t>(fresh), 0), 0);
   EXPECT_EQ(runtime_service(2025, 0x1234, 0), 0) << "small values are ignored";
+}
+
+TEST_F(RuntimeServiceTest, FreesArrayValuesByElementType) {
+  Array<Text> texts = Array<Text>::empty();
+  texts.append("one");
+  texts.append("two");
+  EXPECT_EQ(runtime_service(2023, intptr_t(tag_text), reinterpret_cast<intptr_t>(texts.release())), 0);
+  Array<int32_t> numbers = Array<int32_t>::empty();
+  numbers.append(5);
+  EXPECT_EQ(runtime_service(2023, intptr_t(tag_int32), reinterpret_cast<intptr_t>(numbers.release())), 0);
+  // Unknown element types are left alone; so are constant arrays and null.
+  Array<int32_t> kept = Array<int32_t>::empty();
+  kept.append(9);
+  EXPECT_EQ(runtime_service(2023, intptr_t(tag_variant), reinterpret_cast<intptr_t>(kept.block())), 0);
+  EXPECT_EQ(kept.at(1, Location{0x04010001, 1}), 9);
+  EXPECT_EQ(runtime_service(2023, intptr_t(tag_text), reinterpret_cast<intptr_t>(g_one_element_template)), 0);
+  EXPECT_EQ(runtime_service(2023, intptr_t(tag_text), 0), 0);
+  EXPECT_TRUE(g_boxes.empty());
 }
 
 TEST_F(RuntimeServiceTest, AModuleErrorShowsItsTextAndEndsTheProcess) {
