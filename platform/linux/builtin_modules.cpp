@@ -65,8 +65,4 @@ void* find_builtin_function(Handle module, const char* name) {
   return nullptr;
 }
 
-// Stand-ins until the dialog layer provides the real functions.
-__attribute__((weak)) Bool OS_API EndDialog(Window, intptr_t) { return 0; }
-__attribute__((weak)) Bool OS_API EnableWindow(Window, Bool) { return 0; }
-
 }  // namespace os
