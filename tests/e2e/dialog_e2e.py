@@ -242,6 +242,9 @@ def test_windows(args):
             check(typed.startswith(ADDRESS + "w") and len(typed) < len(ADDRESS) + 300,
                   "the address box stops where it is full (%d of %d characters)" % (len(typed), len(ADDRESS) + 300))
 
+            seen = drive("find", CAPTION, "5000", "click", "1003", "focus")
+            check("focus 1003" in seen, "a click reaches the download button")
+
             seen = drive("find", CAPTION, "5000", "close", "wait-gone", "20000")
             check("gone" in seen, "the close box ends the dialog")
             code = ends_within(program, 60)
