@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <optional>
 
@@ -69,7 +70,7 @@ struct Variant {
   template <typename T>
   T* pointer() const {
     uintptr_t address;
-    __builtin_memcpy(&address, &value, sizeof address);
+    std::memcpy(&address, &value, sizeof address);
     return reinterpret_cast<T*>(address);
   }
 };

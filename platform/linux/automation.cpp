@@ -2,6 +2,8 @@
 // the same commands, failure codes and texts as over COM. The layer's members
 // take every argument by value, so a flagged cell passes its variable's value
 // and nothing is copied back.
+#include <strings.h>
+
 #include <cctype>
 #include <cstring>
 #include <vector>
@@ -85,16 +87,6 @@ bool is_class_id(const char* name) {
     if (pattern[i] != 'X' ? c != pattern[i] : !std::isxdigit(static_cast<unsigned char>(c))) return false;
   }
   return name[sizeof pattern - 1] == 0;
-}
-
-bool equal_ignoring_case(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b) {
-    char x = *a, y = *b;
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return *a == *b;
 }
 
 AutomationInstance* instance_of(const AutomationObject& object) {
@@ -211,7 +203,7 @@ void call_member(int32_t count, const ArgCell* cells, MemberKind kind, Variant& 
   const std::span<const MemberInfo> members = instance->members();
   int32_t id = -1;
   for (size_t i = 0; name && i < members.size() && id < 0; ++i)
-    if (equal_ignoring_case(members[i].name, name)) id = static_cast<int32_t>(i);
+    if (strcasecmp(members[i].name, name) == 0) id = static_cast<int32_t>(i);
   if (id < 0) {
     object->last_result = result_unknown_name;
     return;
@@ -244,7 +236,7 @@ int32_t create_object(int32_t count, const ArgCell* cells) {
   // A type library names no class here: the name is looked up directly.
   const AutomationClass* found = nullptr;
   for (const AutomationClass& candidate : automation_classes)
-    if (equal_ignoring_case(candidate.prog_id, name) || equal_ignoring_case(candidate.class_id, name))
+    if (strcasecmp(candidate.prog_id, name) == 0 || strcasecmp(candidate.class_id, name) == 0)
       found = &candidate;
   if (found == nullptr) {
     object->last_result = is_class_id(name) ? class_not_registered : result_invalid_class_string;

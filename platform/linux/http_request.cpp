@@ -10,6 +10,7 @@
 #include "platform/linux/http_request.h"
 
 #include <curl/curl.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <atomic>
@@ -94,21 +95,6 @@ void give_back_handle(CURL* handle) {
 }
 
 // ---- Helpers -----------------------------------------------------------------
-
-bool equal_ignoring_case(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b) {
-    char x = *a, y = *b;
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return *a == *b;
-}
-
-bool starts_ignoring_case(const std::string& text, const char* prefix) {
-  const size_t length = std::strlen(prefix);
-  return text.size() >= length && equal_ignoring_case(text.substr(0, length).c_str(), prefix);
-}
 
 // The address as libcurl takes it: UTF-8, with blanks, control bytes and every
 // byte beyond ASCII percent-encoded, as the Windows classes send it.
@@ -228,10 +214,10 @@ class HttpRequest final : public AutomationInstance {
     for (int32_t i = 3; i < count; ++i)  // a user name or password
       if (!is_missing(arguments[i]) && !(arguments[i].type == variant_string && !arguments[i].value))
         return failure::not_implemented;
-    if (method == nullptr || !equal_ignoring_case(method, "GET")) return failure::not_implemented;
+    if (method == nullptr || strcasecmp(method, "GET") != 0) return failure::not_implemented;
     if (address == nullptr) return failure::invalid_address;
     address_ = wire_address(address);
-    if (!starts_ignoring_case(address_, "http://") && !starts_ignoring_case(address_, "https://"))
+    if (strncasecmp(address_.c_str(), "http://", 7) != 0 && strncasecmp(address_.c_str(), "https://", 8) != 0)
       return failure::unrecognized_scheme;
     opened_ = true;
     return 0;

@@ -168,60 +168,49 @@ SAFEARRAY* make_byte_array(const void* byte_set, bool null_when_empty) {
   return array;
 }
 
+// The VARIANT type and width of the tags whose values are plain numbers.
+struct ScalarType {
+  uint32_t tag;
+  VARTYPE type;
+  size_t width;
+};
+constexpr ScalarType scalar_types[] = {
+    {tag_date_time, VT_DATE, 8}, {tag_float64, VT_R8, 8}, {tag_int64, VT_I8, 8},  {tag_int32, VT_I4, 4},
+    {tag_int16, VT_I2, 2},       {tag_byte, VT_UI1, 1},   {tag_float32, VT_R4, 4}, {tag_subroutine, VT_UI4, 4},
+};
+
 // Fills one VARIANT slot from one argument cell.
 void convert_argument(const ArgCell& cell, bool by_reference, WORD& kind, VARIANT& slot, Slot& state) {
   const bool flagged = (cell.tag & tag_by_address) != 0;
   const uint32_t type = cell.tag & ~uint32_t(tag_by_address);
   void* variable = cell.address<void>();
-  auto read = [&](auto& target) {
-    if (flagged) std::memcpy(&target, variable, sizeof target);
-    else std::memcpy(&target, &cell.value, sizeof target);
-  };
+  const void* value = flagged ? variable : static_cast<const void*>(&cell.value);
+  for (const ScalarType& scalar : scalar_types) {
+    if (scalar.tag != type) continue;
+    if (flagged && by_reference) {
+      slot.vt = VT_BYREF | scalar.type;
+      slot.byref = variable;
+    } else {
+      slot.vt = scalar.type;
+      std::memcpy(&slot.llVal, value, scalar.width);
+    }
+    return;
+  }
   switch (type) {
     case tag_boolean: {
-      int32_t value = 0;
-      read(value);
+      int32_t truth = 0;
+      std::memcpy(&truth, value, sizeof truth);
       if (flagged && by_reference) {
-        // The member sees a 16-bit VARIANT_BOOL; the 32-bit variable gets its
-        // outcome back as -1 or 0 after the call.
+        // The member sees a 16-bit VARIANT_BOOL; the 32-bit variable receives
+        // its outcome after the call, as -1 or 0.
         state.bool_variable = static_cast<int32_t*>(variable);
-        if (*state.bool_variable != 0) *state.bool_variable = -1;
-        state.boolean = value ? VARIANT_TRUE : VARIANT_FALSE;
+        state.boolean = truth ? VARIANT_TRUE : VARIANT_FALSE;
         slot.vt = VT_BYREF | VT_BOOL;
         slot.pboolVal = &state.boolean;
         state.after = Slot::After::copy_back_bool;
       } else {
         slot.vt = VT_BOOL;
-        slot.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-      }
-      break;
-    }
-    case tag_date_time:
-    case tag_float64:
-    case tag_int64:
-    case tag_int32:
-    case tag_int16:
-    case tag_byte:
-    case tag_float32:
-    case tag_subroutine: {
-      VARTYPE vt = VT_EMPTY;
-      size_t width = 0;
-      switch (type) {
-        case tag_date_time: vt = VT_DATE, width = 8; break;
-        case tag_float64: vt = VT_R8, width = 8; break;
-        case tag_int64: vt = VT_I8, width = 8; break;
-        case tag_int32: vt = VT_I4, width = 4; break;
-        case tag_int16: vt = VT_I2, width = 2; break;
-        case tag_byte: vt = VT_UI1, width = 1; break;
-        case tag_float32: vt = VT_R4, width = 4; break;
-        default: vt = VT_UI4, width = 4; break;
-      }
-      if (flagged && by_reference) {
-        slot.vt = VT_BYREF | vt;
-        slot.byref = variable;
-      } else {
-        slot.vt = vt;
-        std::memcpy(&slot.llVal, flagged ? variable : static_cast<const void*>(&cell.value), width);
+        slot.boolVal = truth ? VARIANT_TRUE : VARIANT_FALSE;
       }
       break;
     }
@@ -257,12 +246,12 @@ void convert_argument(const ArgCell& cell, bool by_reference, WORD& kind, VARIAN
       break;
     }
     case tag_variant: {
-      Variant* value = variant_of(cell);
-      if (value == nullptr) break;
+      Variant* source = variant_of(cell);
+      if (source == nullptr) break;
       if (flagged || by_reference) {
         slot.vt = VT_BYREF | VT_VARIANT;
-        slot.pvarVal = as_variant(value);
-      } else if (SUCCEEDED(VariantCopy(&slot, as_variant(value)))) {
+        slot.pvarVal = as_variant(source);
+      } else if (SUCCEEDED(VariantCopy(&slot, as_variant(source)))) {
         state.after = Slot::After::clear;
       }
       break;
