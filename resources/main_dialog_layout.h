@@ -38,7 +38,11 @@ struct DialogLayout {
 
 // Window and control styles the Linux layer acts on (the values of Windows).
 inline constexpr uint32_t style_disabled = 0x08000000;       // WS_DISABLED
-inline constexpr uint32_t style_tab_stop = 0x00010000;       // WS_TABSTOP
+inline constexpr uint32_t style_tab_stop = 0x00010000;       // WS_TABSTOP, on a control
+inline constexpr uint32_t style_system_menu = 0x00080000;    // WS_SYSMENU (and its close box)
+inline constexpr uint32_t style_thick_frame = 0x00040000;    // WS_THICKFRAME (a sizing border)
+inline constexpr uint32_t style_minimize_box = 0x00020000;   // WS_MINIMIZEBOX
+inline constexpr uint32_t style_maximize_box = 0x00010000;   // WS_MAXIMIZEBOX, on a window
 inline constexpr uint32_t style_center = 0x00000800;         // DS_CENTER
 inline constexpr uint32_t edit_style_multiline = 0x00000004; // ES_MULTILINE
 inline constexpr uint32_t extended_style_client_edge = 0x00000200;  // WS_EX_CLIENTEDGE

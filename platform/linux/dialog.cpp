@@ -372,8 +372,8 @@ void build(Dialog& dialog, const DialogLayout& layout) {
   dialog.window = window;
   apply_style(window, css);
   gtk_window_set_title(GTK_WINDOW(window), layout.caption);
-  // No sizing border and no maximise box: the window keeps the template's size.
-  gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
+  // Without a sizing border the window keeps the template's size.
+  gtk_window_set_resizable(GTK_WINDOW(window), (layout.style & style_thick_frame) != 0);
   gtk_window_set_position(GTK_WINDOW(window), (layout.style & style_center) ? GTK_WIN_POS_CENTER : GTK_WIN_POS_NONE);
 
   const DialogBaseUnits base = font_base_units(window, layout);
@@ -398,6 +398,19 @@ void build(Dialog& dialog, const DialogLayout& layout) {
                   dialog_y_to_pixels(place.y, base));
   }
   g_object_unref(css);
+
+  // The window manager offers what the window style has: no maximise box and
+  // no sizing border here, but a minimise box and a close box.
+  gtk_widget_realize(window);
+  GdkWindow* frame = gtk_widget_get_window(window);
+  int functions = GDK_FUNC_MOVE;
+  int decorations = GDK_DECOR_BORDER | GDK_DECOR_TITLE;
+  if (layout.style & style_system_menu) functions |= GDK_FUNC_CLOSE, decorations |= GDK_DECOR_MENU;
+  if (layout.style & style_minimize_box) functions |= GDK_FUNC_MINIMIZE, decorations |= GDK_DECOR_MINIMIZE;
+  if (layout.style & style_maximize_box) functions |= GDK_FUNC_MAXIMIZE, decorations |= GDK_DECOR_MAXIMIZE;
+  if (layout.style & style_thick_frame) functions |= GDK_FUNC_RESIZE, decorations |= GDK_DECOR_RESIZEH;
+  gdk_window_set_functions(frame, static_cast<GdkWMFunction>(functions));
+  gdk_window_set_decorations(frame, static_cast<GdkWMDecoration>(decorations));
 
   g_signal_connect(window, "delete-event", G_CALLBACK(on_delete), &dialog);
   g_signal_connect(window, "key-press-event", G_CALLBACK(on_key_press), &dialog);

@@ -12,7 +12,6 @@ dialog open and start nothing; the close box ends the process with exit code 0
 after the runtime's shutdown. A screenshot of the dialog is saved in --shots.
 """
 import argparse
-import ctypes
 import os
 import re
 import subprocess
@@ -71,7 +70,7 @@ def screenshot(env, path, x, y, width, height):
 def x_window_by_name(env, name):
     """The top-level X window whose name is exactly name (xdotool's search does
     not match names outside ASCII)."""
-    tree = run(["xwininfo", "-root", "-children"], env).stdout.decode("utf-8", "replace")
+    tree = run(["xwininfo", "-root", "-tree"], env).stdout.decode("utf-8", "replace")
     found = re.search(r"^\s*(0x[0-9a-f]+) %s:" % re.escape(quoted(name)), tree, re.MULTILINE)
     return int(found.group(1), 16) if found else None
 
@@ -261,37 +260,26 @@ def test_windows(args):
 
 # ---- Linux, GTK ----------------------------------------------------------------
 
-class XClientMessage(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
-                ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
+def start_window_manager(env):
+    """Openbox gives the window the frame a desktop gives it: a caption with
+    the icon, and the buttons that the window's style allows."""
+    manager = subprocess.Popen(["openbox", "--sm-disable"], env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    ready = wait_for(lambda: "window id" in run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env).stdout.decode(),
+                     30)
+    check(ready, "the window manager runs")
+    return manager
 
 
-class XEvent(ctypes.Union):
-    _fields_ = [("client", XClientMessage), ("pad", ctypes.c_long * 24)]
+def geometry(env, window):
+    info = run(["xwininfo", "-id", str(window)], env).stdout.decode()
+    number = lambda key: int(re.search(key + r":\s+(-?\d+)", info).group(1))  # noqa: E731
+    return (number("Absolute upper-left X"), number("Absolute upper-left Y"), number("Width"), number("Height"))
 
 
-def press_close_box(display_name, window):
-    """Sends WM_DELETE_WINDOW, which is what a window manager does when its
-    close box is pressed."""
-    x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x11.XInternAtom.restype = ctypes.c_ulong
-    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.POINTER(XEvent)]
-    x11.XFlush.argtypes = [ctypes.c_void_p]
-    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    display = x11.XOpenDisplay(display_name.encode())
-    event = XEvent()
-    event.client.type = 33  # ClientMessage
-    event.client.window = window
-    event.client.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
-    event.client.format = 32
-    event.client.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
-    x11.XSendEvent(display, window, 0, 0, ctypes.byref(event))
-    x11.XFlush(display)
-    x11.XCloseDisplay(display)
+def frame_of(env, window):
+    tree = run(["xwininfo", "-tree", "-id", str(window)], env).stdout.decode()
+    return int(re.search(r"Parent window id: (0x[0-9a-f]+)", tree).group(1), 16)
 
 
 def test_linux(args):
@@ -299,6 +287,7 @@ def test_linux(args):
         env = display.environment()
         env["NO_AT_BRIDGE"] = "1"
         env["GDK_BACKEND"] = "x11"
+        manager = start_window_manager(env)
         log = open(os.path.join(args.shots, "linux-program.log"), "w+b")
         program = subprocess.Popen([args.program], env=env, stdout=log, stderr=log)
         try:
@@ -309,17 +298,18 @@ def test_linux(args):
             time.sleep(1)
             check('= "%s"' % CAPTION in x_property(env, window, "_NET_WM_NAME"), "the caption is the program's")
             check(shows_book_icon(env, window), "the window carries the book icon")
-            info = run(["xwininfo", "-id", str(window)], env).stdout.decode()
-            number = lambda key: int(re.search(key + r":\s+(-?\d+)", info).group(1))  # noqa: E731
-            x, y, width, height = (number("Absolute upper-left X"), number("Absolute upper-left Y"), number("Width"),
-                                   number("Height"))
+            x, y, width, height = geometry(env, window)
             check(223 * 5 // 4 <= width <= 223 * 10 // 4 and 85 * 10 // 8 <= height <= 85 * 20 // 8,
                   "the dialog's size follows its 223 x 85 dialog units (%dx%d pixels)" % (width, height))
             hints = x_property(env, window, "WM_NORMAL_HINTS")
             check("minimum size: %d by %d" % (width, height) in hints and "maximum size: %d by %d" % (width, height)
-                  in hints, "the window cannot be resized or maximised")
-            shot = os.path.join(args.shots, "dialog-linux.png")
-            screenshot(env, shot, x, y, width, height)
+                  in hints, "the window keeps its size")
+            actions = x_property(env, window, "_NET_WM_ALLOWED_ACTIONS")
+            check("MINIMIZE" in actions and "CLOSE" in actions and "MAXIMIZE" not in actions
+                  and "RESIZE" not in actions, "minimise and close, no maximise and no resizing: %s" % actions.strip())
+            frame = frame_of(env, window)
+            frame_x, frame_y, frame_width, frame_height = geometry(env, frame)
+            screenshot(env, os.path.join(args.shots, "dialog-linux.png"), frame_x, frame_y, frame_width, frame_height)
 
             # The status box's pixels before anything is pressed.
             status_before = os.path.join(args.shots, "linux-status-before.png")
@@ -351,7 +341,8 @@ def test_linux(args):
             check(typed.startswith(ADDRESS + "w") and len(typed) < len(ADDRESS) + 300,
                   "the address box stops where it is full (%d of %d characters)" % (len(typed), len(ADDRESS) + 300))
 
-            press_close_box(display.name, window)
+            # The close box is the last button at the right end of the caption.
+            run(["xdotool", "mousemove", str(frame_x + frame_width - 10), str(frame_y + 11), "click", "1"], env)
             code = ends_within(program, 30)
             check(code == 0, "the close box ends the process with exit code 0 (%s)" % code)
             log.seek(0)
@@ -361,6 +352,8 @@ def test_linux(args):
             if program.poll() is None:
                 program.kill()
             log.close()
+            manager.terminate()
+            manager.wait()
 
 
 def main():
