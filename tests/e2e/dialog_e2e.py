@@ -14,6 +14,7 @@ after the runtime's shutdown. A screenshot of the dialog is saved in --shots.
 import argparse
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -79,6 +80,7 @@ def x_property(env, window, name):
     return run(["xprop", "-id", str(window), name], env).stdout.decode("utf-8", "replace")
 
 
+WINE_FONTS = "/usr/share/wine/fonts"
 COVER_BLUE = 0xFF2F6FD0  # the book's cover in icon 129
 
 
@@ -112,26 +114,32 @@ def prepare_prefix(args, env):
     Chinese font that Debian ships, and Wine draws the window frame itself so
     that the screenshots show the caption without a window manager."""
     marker = os.path.join(args.prefix, "novelfetch-e2e-fonts")
-    if os.path.exists(marker):
-        return
-    link = registry_multi_string(["wqy-microhei.ttc,WenQuanYi Micro Hei"])
-    lines = [
-        "Windows Registry Editor Version 5.00", "",
-        r"[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]",
-        '"宋体"="WenQuanYi Micro Hei"', '"SimSun"="WenQuanYi Micro Hei"', "",
-        r"[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink]",
-    ]
-    for face in ["Tahoma", "Microsoft Sans Serif", "MS Shell Dlg", "MS Shell Dlg 2", "Segoe UI"]:
-        lines.append('"%s"=%s' % (face, link))
-    lines += ["", r"[HKEY_CURRENT_USER\Software\Wine\X11 Driver]", '"Decorated"="N"', ""]
-    os.makedirs(args.prefix, exist_ok=True)
-    reg = os.path.join(args.prefix, "novelfetch-e2e-fonts.reg")
-    with open(reg, "wb") as f:
-        f.write(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
-    subprocess.run([args.wine_run, "regedit", "/S", "Z:" + reg.replace("/", "\\")], env=env, check=True, timeout=300,
-                   capture_output=True)
-    subprocess.run(["wineserver", "-w"], env=env, timeout=120)
-    open(marker, "w").close()
+    if not os.path.exists(marker):
+        link = registry_multi_string(["wqy-microhei.ttc,WenQuanYi Micro Hei"])
+        lines = [
+            "Windows Registry Editor Version 5.00", "",
+            r"[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]",
+            '"宋体"="WenQuanYi Micro Hei"', '"SimSun"="WenQuanYi Micro Hei"', "",
+            r"[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink]",
+        ]
+        for face in ["Tahoma", "Microsoft Sans Serif", "MS Shell Dlg", "MS Shell Dlg 2", "Segoe UI"]:
+            lines.append('"%s"=%s' % (face, link))
+        lines += ["", r"[HKEY_CURRENT_USER\Software\Wine\X11 Driver]", '"Decorated"="N"', ""]
+        os.makedirs(args.prefix, exist_ok=True)
+        reg = os.path.join(args.prefix, "novelfetch-e2e-fonts.reg")
+        with open(reg, "wb") as f:
+            f.write(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
+        subprocess.run([args.wine_run, "regedit", "/S", "Z:" + reg.replace("/", "\\")], env=env, check=True,
+                       timeout=300, capture_output=True)
+        subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+        open(marker, "w").close()
+    # Wine's own TrueType fonts (Marlett draws the caption buttons) are found
+    # only in the prefix's font folder.
+    fonts = os.path.join(args.prefix, "drive_c", "windows", "Fonts")
+    if os.path.isdir(fonts) and os.path.isdir(WINE_FONTS):
+        for name in os.listdir(WINE_FONTS):
+            if name.endswith(".ttf") and not os.path.exists(os.path.join(fonts, name)):
+                shutil.copy(os.path.join(WINE_FONTS, name), fonts)
 
 
 def locale_environment(args, env):
