@@ -4,6 +4,7 @@
   dialog_e2e.py windows --program novelfetch.exe --driver dialog_driver.exe
                         --wine-run tests/wine-run --prefix DIR --locale en|zh_CN --shots DIR
   dialog_e2e.py linux --program novelfetch --shots DIR
+  dialog_e2e.py windows-test-program --program TEST.exe --wine-run ... --prefix DIR --shots DIR
 
 Checks: the dialog appears with its caption, icon, four controls (1001 to 1004),
 their texts and places; the status box shows the help text; typing in the
@@ -266,6 +267,28 @@ def test_windows(args):
             stop_wine(env)
 
 
+def run_windows_test_program(args):
+    """Runs a Windows test program that opens dialogs of its own, on a private
+    X server in the e2e prefix, and passes on its output and exit code."""
+    base = dict(os.environ, WINEPREFIX=args.prefix, WINEDEBUG="-all")
+    with Display() as display:
+        env = display.environment(base)
+        locale_environment(args, env)
+        stop_wine(env)
+        prepare_prefix(args, env)
+        subprocess.run([args.wine_run, "wineboot"], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300)
+        try:
+            with tempfile.TemporaryFile() as output:
+                code = subprocess.call([args.wine_run, args.program], env=env, stdout=output,
+                                       stderr=subprocess.STDOUT, timeout=300)
+                output.seek(0)
+                sys.stdout.write(output.read().decode("utf-8", "replace"))
+        finally:
+            stop_wine(env)
+    check(code == 0, "the test program passed (exit code %s)" % code)
+
+
 # ---- Linux, GTK ----------------------------------------------------------------
 
 def start_window_manager(env):
@@ -366,7 +389,7 @@ def test_linux(args):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("platform", choices=["windows", "linux"])
+    parser.add_argument("platform", choices=["windows", "windows-test-program", "linux"])
     parser.add_argument("--program", required=True)
     parser.add_argument("--driver")
     parser.add_argument("--wine-run")
@@ -377,6 +400,8 @@ def main():
     os.makedirs(args.shots, exist_ok=True)
     if args.platform == "windows":
         test_windows(args)
+    elif args.platform == "windows-test-program":
+        run_windows_test_program(args)
     else:
         test_linux(args)
     if failures:

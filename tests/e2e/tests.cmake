@@ -7,6 +7,17 @@ set(NOVELFETCH_E2E ${CMAKE_CURRENT_LIST_DIR})
 set(NOVELFETCH_SHOTS ${CMAKE_BINARY_DIR}/e2e)
 
 if(CMAKE_CROSSCOMPILING)
+  # The Windows dialog layer in a dialog of its own: the test carries the
+  # program's resources, so template 1000 and icon 129 are in its module.
+  add_executable(windows_dialog_test ${NOVELFETCH_E2E}/windows_dialog_test.cpp
+    ${PROJECT_SOURCE_DIR}/resources/novelfetch.rc)
+  target_link_libraries(windows_dialog_test PRIVATE novelfetch_core gtest gtest_main)
+  add_test(NAME windows_dialog_test
+    COMMAND ${Python3_EXECUTABLE} ${NOVELFETCH_E2E}/dialog_e2e.py windows-test-program
+      --program $<TARGET_FILE:windows_dialog_test> --wine-run ${CMAKE_CURRENT_LIST_DIR}/../wine-run
+      --prefix ${CMAKE_BINARY_DIR}/e2e-wineprefix --shots ${NOVELFETCH_SHOTS})
+  set_tests_properties(windows_dialog_test PROPERTIES TIMEOUT 600 RESOURCE_LOCK e2e-wineprefix)
+
   foreach(locale en zh_CN)
     add_test(NAME dialog_windows_${locale}
       COMMAND ${Python3_EXECUTABLE} ${NOVELFETCH_E2E}/dialog_e2e.py windows
