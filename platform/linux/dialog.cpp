@@ -127,15 +127,20 @@ void show_icons(Dialog* dialog) {
 
 // ---- Font and layout -------------------------------------------------------
 
-// The dialog font for GTK: the template's face first, then the usual names of
-// the same face and a CJK face that Debian ships, so that Chinese never shows
-// as empty boxes where the template's face is missing.
-std::string font_families(const DialogLayout& layout) {
-  return std::string("\"") + layout.font_face + "\", \"SimSun\", \"WenQuanYi Micro Hei\", sans-serif";
+// The faces tried after the template's own: its usual Latin name, then a
+// Chinese face that Debian ships, so that Chinese never shows as empty boxes
+// where the template's face is missing.
+constexpr const char* fallback_faces[] = {"SimSun", "WenQuanYi Micro Hei"};
+
+// The template's face and the fallbacks, each quoted, separated by separator.
+std::string font_families(const DialogLayout& layout, const char* quote, const char* separator) {
+  std::string families = std::string(quote) + layout.font_face + quote;
+  for (const char* face : fallback_faces) families += separator + std::string(quote) + face + quote;
+  return families;
 }
 
 std::string dialog_css(const DialogLayout& layout) {
-  const std::string font = "font-family: " + font_families(layout) + "; font-size: " +
+  const std::string font = "font-family: " + font_families(layout, "\"", ", ") + ", sans-serif; font-size: " +
                            std::to_string(layout.font_points) + "pt; font-weight: " +
                            std::to_string(layout.font_weight) + "; font-style: " +
                            (layout.font_italic ? "italic" : "normal") + ";";
@@ -156,7 +161,7 @@ void apply_style(GtkWidget* widget, GtkCssProvider* provider) {
 
 DialogBaseUnits font_base_units(GtkWidget* window, const DialogLayout& layout) {
   PangoFontDescription* font = pango_font_description_new();
-  pango_font_description_set_family(font, (std::string(layout.font_face) + ",SimSun,WenQuanYi Micro Hei").c_str());
+  pango_font_description_set_family(font, font_families(layout, "", ",").c_str());
   pango_font_description_set_size(font, layout.font_points * PANGO_SCALE);
   pango_font_description_set_weight(font, static_cast<PangoWeight>(layout.font_weight));
   pango_font_description_set_style(font, layout.font_italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
@@ -164,8 +169,7 @@ DialogBaseUnits font_base_units(GtkWidget* window, const DialogLayout& layout) {
   PangoLayout* letters = gtk_widget_create_pango_layout(window, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
   pango_layout_set_font_description(letters, font);
   int width = 0;
-  int height = 0;
-  pango_layout_get_pixel_size(letters, &width, &height);
+  pango_layout_get_pixel_size(letters, &width, nullptr);
   PangoFontMetrics* metrics =
       pango_context_get_metrics(pango_layout_get_context(letters), font, pango_language_get_default());
   const int font_height =
