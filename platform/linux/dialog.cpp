@@ -436,8 +436,9 @@ GtkWidget* first_tab_stop(Dialog& dialog) {
 
 bool gtk_ready() {
   static const bool ready = [] {
-    // The program formats numbers itself and must not follow the user's locale.
-    gtk_disable_setlocale();
+    // The program formats numbers itself and must not follow the user's locale
+    // (unless GTK was already started elsewhere, when it is too late to ask).
+    if (!gdk_display_get_default()) gtk_disable_setlocale();
     return gtk_init_check(nullptr, nullptr) != FALSE;
   }();
   return ready;
