@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/gtk_session.h"
 #include "platform/code_pages.h"
 #include "platform/dialog_support.h"
 #include "platform/os.h"
@@ -434,15 +435,6 @@ GtkWidget* first_tab_stop(Dialog& dialog) {
   return nullptr;
 }
 
-bool gtk_ready() {
-  static const bool ready = [] {
-    // The program formats numbers itself and must not follow the user's locale
-    // (unless GTK was already started elsewhere, when it is too late to ask).
-    if (!gdk_display_get_default()) gtk_disable_setlocale();
-    return gtk_init_check(nullptr, nullptr) != FALSE;
-  }();
-  return ready;
-}
 
 }  // namespace
 
@@ -491,7 +483,7 @@ os::Handle OS_API os::LoadIconA(Handle instance, uintptr_t resource_id) {
 intptr_t OS_API os::DialogBoxParamA(Handle, uintptr_t resource_id, Window, DialogProcedure procedure,
                                     intptr_t init_param) {
   const DialogLayout& layout = main_dialog_layout;
-  if (resource_id != layout.resource_id || !gtk_ready()) return -1;
+  if (resource_id != layout.resource_id || !start_gtk()) return -1;
 
   Dialog dialog;
   dialog.procedure = procedure;

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/linux/gtk_session.h"
 #include "platform/os.h"
 
 namespace os {
@@ -96,7 +97,7 @@ int32_t OS_API MessageBoxA(Window, const char* text, const char* caption, uint32
   std::string utf8_text = utf8_from_local(text);
   std::string utf8_caption = utf8_from_local(caption);
   if (on_first_thread()) {
-    if (gtk_init_check(nullptr, nullptr))
+    if (start_gtk())
       show_dialog(utf8_text, utf8_caption);
     else
       show_on_stderr(utf8_text, utf8_caption);
