@@ -1,5 +1,96 @@
 #include "app/download_novel.h"
 
-// The download itself is not built yet: pressing the button does nothing and
-// changes nothing, so no status text can suggest that a novel was fetched.
-void download_novel(os::Window) {}
+#include "app/main_dialog.h"
+#include "novel/book.h"
+#include "novel/download_chapters.h"
+#include "novel/table_of_contents.h"
+#include "runtime/binding.h"
+#include "runtime/texts.h"
+#include "web/fetch_page.h"
+#include "web/utf8_to_local.h"
+
+namespace {
+
+constexpr int32_t routine = 0x0401012C;
+constexpr Location at_get_button{routine, 0x0b};
+constexpr Location at_busy_status{routine, 0x1f};
+constexpr Location at_disable_button{routine, 0x2a};
+constexpr Location at_read_address{routine, 0x47};
+constexpr Location at_page_error_status{routine, 0x8d};
+constexpr Location at_contents_status{routine, 0xc4};
+constexpr Location at_read_status{routine, 0xe2};
+constexpr Location at_final_status{routine, 0xf6};
+constexpr Location at_enable_button{routine, 0x10b};
+
+// Both the address typed in UrlBox and the status text read back are read into
+// this many bytes: at most 255 and a terminator.
+constexpr int32_t text_buffer_size = 256;
+constexpr int32_t shortest_readable_page = 1000;
+
+// Status texts, code page 936.
+const char* const status_busy = "\xd5\xfd\xd4\xda\xb6\xc1\xd0\xa1\xcb\xb5\r\n";  // 正在读小说
+// 网页有误，不能读取
+const char* const status_page_error = "\r\n\xcd\xf8\xd2\xb3\xd3\xd0\xce\xf3\xa3\xac\xb2\xbb\xc4\xdc\xb6\xc1\xc8\xa1\r\n";
+const char* const status_contents_read = "\r\n\xb6\xc1\xc4\xbf\xc2\xbc\xcd\xea\xb3\xc9  \xb9\xb2";  // 读目录完成  共
+// 章 / 正在读小说………
+const char* const status_reading = "\xd5\xc2\r\n\xd5\xfd\xd4\xda\xb6\xc1\xd0\xa1\xcb\xb5\xa1\xad\xa1\xad\xa1\xad\r\n";
+const char* const status_done = "\xb6\xc1\xd0\xa1\xcb\xb5\xcd\xea\xb3\xc9\r\n";          // 读小说完成
+const char* const status_not_saved = "\xb1\xa3\xb4\xe6\xd0\xa1\xcb\xb5\xca\xa7\xb0\xdc\r\n";  // 保存小说失败
+// 章没有读到正文
+const char* const status_without_text = "\xd5\xc2\xc3\xbb\xd3\xd0\xb6\xc1\xb5\xbd\xd5\xfd\xce\xc4\r\n";
+
+ApiSlot<os::Bool(OS_API*)(os::Window, os::Bool)> enable_window("user32", "EnableWindow");
+
+void set_status(os::Window window, const char* text, Location at) {
+  os_call(at, os::SetDlgItemTextA, window, int32_t{StatusBox}, text);
+}
+
+// Reads control id into the buffer (256 bytes and a terminator): at most 255
+// bytes of its text, after which the Text ends.
+void read_into(os::Window window, int32_t id, Text& buffer, Location at) {
+  os_call(at, os::GetDlgItemTextA, window, id, buffer.get(), text_buffer_size);
+}
+
+// Fetches and parses the table of contents, downloads the chapters and shows
+// how it went; address holds the typed address and is reused for the status
+// text read back at the end.
+void download(os::Window window, Text& address) {
+  Text page = fetch_page(address.get());
+  if (declares_utf8(page.get())) page = utf8_to_local(page.get());
+  if (page.length() < shortest_readable_page) {
+    set_status(window, join(address, status_page_error).get(), at_page_error_status);
+    return;
+  }
+  parse_table_of_contents(address.get(), page.get());
+  const Text count = to_text(g_book.chapter_urls.count());
+  set_status(window, join(g_book.title, status_contents_read, count, status_reading).get(), at_contents_status);
+
+  const ChapterDownloadResult result = download_chapters();
+
+  read_into(window, StatusBox, address, at_read_status);
+  Text without_text;
+  if (result.chapters_without_text > 0) without_text = join(to_text(result.chapters_without_text), status_without_text);
+  const char* last_line = result.saved ? status_done : status_not_saved;
+  set_status(window, join(address, without_text, last_line).get(), at_final_status);
+}
+
+}  // namespace
+
+void download_novel(os::Window window) {
+  const os::Window button = os_call(at_get_button, os::GetDlgItem, window, int32_t{DownloadButton});
+  if (g_busy != 0) {
+    // A command that arrives while a download waits for its chapters: the
+    // running download goes on untouched.
+    set_status(window, status_busy, at_busy_status);
+    return;
+  }
+  os_call(at_disable_button, enable_window.get(), button, os::Bool{0});
+  g_busy = 1;
+
+  Text address = Text::adopt(make_blank_text(text_buffer_size));
+  read_into(window, UrlBox, address, at_read_address);
+  download(window, address);
+
+  g_busy = 0;
+  os_call(at_enable_button, enable_window.get(), button, os::Bool{1});
+}

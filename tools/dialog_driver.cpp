@@ -27,6 +27,10 @@
 //   template FILE          dialog template 1000 and icon 129 as stored in FILE
 //   code-page              the ANSI code page of this process
 //   sleep MS
+//   select-all ID          selects the whole text of edit control ID (what typing then replaces)
+//   enabled ID             whether control ID is enabled: "enabled ID 1" or "enabled ID 0"
+//   command ID             posts the command of control ID, as a press of an enabled button would
+//   ping                   milliseconds until the dialog's thread has answered a sent message
 #include <windows.h>
 
 #include <cstdio>
@@ -396,6 +400,24 @@ int main() {
       key(next());
     } else if (step == "click") {
       click(next());
+    } else if (step == "select-all") {
+      need_dialog();
+      SendMessageW(control(next()), EM_SETSEL, 0, -1);
+      say("selected");
+    } else if (step == "enabled") {
+      need_dialog();
+      const char* id = next();
+      say("enabled " + std::string(id) + (IsWindowEnabled(control(id)) ? " 1" : " 0"));
+    } else if (step == "command") {
+      need_dialog();
+      PostMessageW(g_dialog, WM_COMMAND, static_cast<WPARAM>(std::atoi(next())), 0);
+      say("command posted");
+    } else if (step == "ping") {
+      need_dialog();
+      const DWORD start = GetTickCount();
+      DWORD_PTR answer = 0;
+      if (!SendMessageTimeoutW(g_dialog, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &answer)) fail("no answer within 10 s");
+      say("ping " + std::to_string(GetTickCount() - start));
     } else if (step == "close") {
       need_dialog();
       PostMessageW(g_dialog, WM_SYSCOMMAND, SC_CLOSE, 0);

@@ -1,0 +1,46 @@
+// The parallel chapter download and the book file.
+//
+// download_chapters runs on the main thread once the table of contents has
+// filled the Book (novel/book.h). It makes Book.done_flags ten zero flags, then
+// starts ten chapter_worker threads; worker k (1 to 10) reads chapters k, k+10,
+// k+20, ... and sets flag k when its share is done. Meanwhile the main thread
+// waits in steps of one second (timed_wait, which keeps the dialog answering
+// and may re-enter it) until all ten flags are set or the wait limit has
+// passed, and then writes every element of Book.chapter_texts, in list order
+// and with nothing between them, to the book file: the title made safe for a
+// file name, ".txt", in the current directory (novel/book_file_name.h).
+//
+// Each download has a record that the main thread and its workers share. A
+// worker touches the Book only while holding the record's lock and only while
+// the main thread is still waiting for it: to copy the address and the name of
+// its next chapter, to store the finished chapter and to set its flag. The
+// chapter page itself is fetched and cut without any lock. Once the main thread
+// stops waiting it closes the record, so a worker that outlives the wait limit
+// finds it closed and discards its result: it never writes into a list that is
+// being written out, nor into one that a later download resets or the shutdown
+// frees.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/os.h"
+
+// What became of the book file and of the chapters in it.
+struct ChapterDownloadResult {
+  // False when the book file could not be created or not be fully written.
+  bool saved = true;
+  // Chapters stored without text: the name and two line breaks (the page could
+  // not be had or held no prose), or the name alone (never read in time).
+  int32_t chapters_without_text = 0;
+};
+
+// The most one-second wait steps before the book is written with what is there.
+inline constexpr int32_t most_wait_passes = 100000;
+
+// Downloads every chapter of the Book and writes the book file; returns once the
+// file has been written. Without chapters nothing is started or written. The
+// wait limit is a parameter only so that tests can reach it in seconds.
+ChapterDownloadResult download_chapters(int32_t wait_passes = most_wait_passes);
+
+// The thread routine of worker k (1 to 10); its result is the thread's exit code.
+int32_t OS_API chapter_worker(int32_t k);

@@ -1,0 +1,19 @@
+# End-to-end downloads: the real program, a private X server, the fixture novel
+# sites served on 127.0.0.1; the book files and status texts are compared
+# exactly (tests/e2e/download_e2e.py). The Windows program runs under Wine in
+# the same prefix as the dialog tests, one test at a time.
+set(NOVELFETCH_DOWNLOAD_WORK ${CMAKE_BINARY_DIR}/e2e-download)
+
+if(CMAKE_CROSSCOMPILING)
+  add_test(NAME download_windows
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/download_e2e.py windows
+      --program $<TARGET_FILE:novelfetch> --driver $<TARGET_FILE:dialog_driver>
+      --wine-run ${CMAKE_CURRENT_LIST_DIR}/../wine-run --prefix ${CMAKE_BINARY_DIR}/e2e-wineprefix
+      --work ${NOVELFETCH_DOWNLOAD_WORK})
+  set_tests_properties(download_windows PROPERTIES TIMEOUT 900 RESOURCE_LOCK e2e-wineprefix)
+else()
+  add_test(NAME download_linux
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/download_e2e.py linux
+      --program $<TARGET_FILE:novelfetch> --work ${NOVELFETCH_DOWNLOAD_WORK})
+  set_tests_properties(download_linux PROPERTIES TIMEOUT 600)
+endif()

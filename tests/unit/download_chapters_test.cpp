@@ -1,0 +1,170 @@
+#include "novel/download_chapters.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fixture_server.h"
+#include "novel/book.h"
+#include "page_fixtures.h"
+#include "runtime/memory.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr Location test_location{0x04019999, 1};
+
+struct TestChapter {
+  std::string path;      // on the fixture server
+  std::string name;      // code page 936
+  std::string expected;  // the text the page gives, empty for none
+};
+
+// A chapter page of the fixtures, served as path (a query may follow).
+TestChapter served(const std::string& page, const std::string& name, const std::string& query = "") {
+  return {"/fixtures/pages/" + page + ".html" + query, gbk(name), page_fixture(page + ".expected")};
+}
+
+TestChapter missing(const std::string& name) { return {"/fixtures/pages/no-such-chapter.html", gbk(name), ""}; }
+
+std::string stored(const TestChapter& chapter) { return chapter.name + "\r\n" + chapter.expected + "\r\n"; }
+
+// The Book as a parse would leave it: the title, the three lists.
+void fill_book(const std::string& title, const std::vector<TestChapter>& chapters) {
+  g_book.title = Text::copy_of(title.c_str());
+  g_book.chapter_urls = Array<Text>::empty();
+  g_book.chapter_names = Array<Text>::empty();
+  g_book.chapter_texts = Array<Text>::empty();
+  for (const TestChapter& chapter : chapters) {
+    g_book.chapter_urls.append(fixture_address(chapter.path).c_str());
+    g_book.chapter_names.append(chapter.name.c_str());
+    g_book.chapter_texts.append(chapter.name.c_str());
+  }
+}
+
+std::string file_bytes(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::string element(const Array<Text>& list, int32_t i) {
+  const char* text = list.at(i, test_location);
+  return text ? text : "";
+}
+
+// Each test works in a folder of its own, the book's current directory.
+class DownloadChapters : public testing::Test {
+ protected:
+  void SetUp() override {
+    runtime_startup();
+    create_book();
+    previous_ = fs::current_path();
+    folder_ = fs::temp_directory_path() /
+              ("novelfetch-download-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    fs::current_path(folder_);
+  }
+  void TearDown() override {
+    fs::current_path(previous_);
+    fs::remove_all(folder_);
+    release_book();
+  }
+  fs::path folder_;
+  fs::path previous_;
+};
+
+TEST_F(DownloadChapters, WritesEveryChapterInListOrderWhateverOrderTheWorkersFinishIn) {
+  REQUIRE_FIXTURE_SERVER();
+  struct Case {
+    const char* label;
+    std::vector<TestChapter> chapters;
+  };
+  // Chapter 1 is answered last, so worker 1 finishes after all the others;
+  // with 11 chapters worker 1 also reads chapter 11.
+  std::vector<TestChapter> eleven;
+  for (int i = 1; i <= 11; ++i)
+    eleven.push_back(served(i % 2 ? "chapter_gbk" : "chapter_utf8", "第" + std::to_string(i) + "章",
+                            i == 1 ? "?delay=600" : ""));
+  std::vector<TestChapter> ten(eleven.begin(), eleven.begin() + 10);
+  const Case cases[] = {
+      {"3 chapters, seven workers without a share", {served("chapter_gbk", "第一章", "?delay=300"),
+                                                     served("chapter_utf8", "第二章"),
+                                                     served("chapter_single_quoted", "第三章")}},
+      {"10 chapters", ten},
+      {"11 chapters", eleven},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    fill_book("book", c.chapters);
+    const ChapterDownloadResult result = download_chapters();
+    std::string expected;
+    for (const TestChapter& chapter : c.chapters) expected += stored(chapter);
+    const std::string written = file_bytes(folder_ / "book.txt");
+    EXPECT_TRUE(written == expected) << shown(written.substr(0, 200));
+    EXPECT_TRUE(result.saved);
+    EXPECT_EQ(result.chapters_without_text, 0);
+    ASSERT_EQ(g_book.done_flags.count(), 10);
+    for (int32_t k = 1; k <= 10; ++k) EXPECT_EQ(g_book.done_flags.at(k, test_location), 1) << "flag " << k;
+  }
+}
+
+TEST_F(DownloadChapters, CountsChaptersWithoutTextAndReplacesAnExistingFile) {
+  REQUIRE_FIXTURE_SERVER();
+  std::ofstream(folder_ / "book.txt", std::ios::binary) << std::string(100000, 'x');
+  const std::vector<TestChapter> chapters = {served("chapter_gbk", "甲"), missing("乙"), served("chapter_utf8", "丙"),
+                                             missing("丁"), {"/fixtures/pages/toc_directory.html", gbk("戊"), ""}};
+  fill_book("book", chapters);
+  const ChapterDownloadResult result = download_chapters();
+  std::string expected;
+  for (const TestChapter& chapter : chapters) expected += stored(chapter);
+  EXPECT_TRUE(file_bytes(folder_ / "book.txt") == expected) << "replaced, not appended to";
+  EXPECT_TRUE(result.saved);
+  EXPECT_EQ(result.chapters_without_text, 3) << "two missing pages and one page without prose";
+}
+
+TEST_F(DownloadChapters, WithoutChaptersNothingIsStartedOrWritten) {
+  fill_book("book", {});
+  const ChapterDownloadResult result = download_chapters();
+  EXPECT_TRUE(result.saved);
+  EXPECT_EQ(result.chapters_without_text, 0);
+  EXPECT_EQ(g_book.done_flags.count(), 0);
+  EXPECT_TRUE(fs::is_empty(folder_));
+}
+
+TEST_F(DownloadChapters, ABookFileThatCannotBeCreatedIsReported) {
+  REQUIRE_FIXTURE_SERVER();
+  fs::create_directory(folder_ / "book.txt");
+  fill_book("book", {served("chapter_gbk", "甲")});
+  EXPECT_FALSE(download_chapters().saved);
+  EXPECT_TRUE(fs::is_directory(folder_ / "book.txt"));
+}
+
+TEST_F(DownloadChapters, WorkersPastTheWaitLimitNeverTouchTheNextDownload) {
+  REQUIRE_FIXTURE_SERVER();
+  // Chapter 1 is answered after three seconds; the wait gives up after one.
+  fill_book("first", {served("chapter_gbk", "甲", "?delay=3000"), served("chapter_utf8", "乙")});
+  const ChapterDownloadResult first = download_chapters(1);
+  const std::string written = file_bytes(folder_ / "first.txt");
+  EXPECT_TRUE(written == gbk("甲") + stored(served("chapter_utf8", "乙")))
+      << "chapter 1 is written as the parse left it: " << shown(written.substr(0, 100));
+  EXPECT_EQ(first.chapters_without_text, 1);
+
+  // The next download's lists and flags, made while worker 1 still waits for
+  // its page: it must store nothing there and set no flag.
+  fill_book("second", {missing("丙"), missing("丁")});
+  g_book.done_flags = Array<int32_t>::empty();
+  for (int k = 0; k < 10; ++k) g_book.done_flags.append(0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+  EXPECT_EQ(element(g_book.chapter_texts, 1), gbk("丙"));
+  EXPECT_EQ(element(g_book.chapter_texts, 2), gbk("丁"));
+  for (int32_t k = 1; k <= 10; ++k) EXPECT_EQ(g_book.done_flags.at(k, test_location), 0) << "flag " << k;
+}
+
+}  // namespace
