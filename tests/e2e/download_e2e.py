@@ -410,6 +410,12 @@ class Suite:
             status = self.download(run, self.server.address("/full/index.html"), full.status(last=NOT_SAVED))
             check(status == full.status(last=NOT_SAVED), "a book file that cannot be fully written: %s" % shown(status))
 
+            # A contents line longer than the status box reads back: its first
+            # 255 bytes stay, and the last line follows them.
+            long = self.sites["long"]
+            status = self.download(run, self.server.address("/long/index.html"), long.title + DONE)
+            check(status == long.title + DONE, "a status text of more than 255 bytes is cut: %s" % shown(status))
+
             bare = self.sites["bare"]
             status = self.download(run, self.server.address("/bare/index.html"), bare.status())
             check(status == bare.status(), "a table of contents of 1000 bytes without chapters: %s" % shown(status))
@@ -504,6 +510,25 @@ class Suite:
         finally:
             run.end()
 
+    # -- Linux: a second command during a download (no user or process can send one) --------
+
+    def run_second_command(self):
+        site = self.sites["slow"]
+        folder = self.folder("second-command")
+        with Display() as display:
+            result = subprocess.run([os.path.abspath(self.args.second_command), self.server.address("/slow/index.html")],
+                                    cwd=folder, env=display.environment(), capture_output=True,
+                                    timeout=120)
+        seen = dict(line.split(" ", 1) for line in result.stdout.decode("utf-8", "replace").splitlines() if " " in line)
+        escape = lambda text: text.replace("\r", "\\r").replace("\n", "\\n")  # noqa: E731
+        check(result.returncode == 0, "the second-command run ends with exit code 0 (%d)" % result.returncode)
+        check(seen.get("during") == escape(BUSY), "a second command shows %s: %s" % (shown(BUSY), seen.get("during")))
+        check(seen.get("button-during") == "0", "the button stays disabled")
+        check(seen.get("final") == escape(BUSY + DONE), "then the download ends with %s: %s"
+              % (shown(BUSY + DONE), seen.get("final")))
+        check(seen.get("busy") == "0" and seen.get("button-after") == "1", "idle again: %s" % seen)
+        self.check_book(folder, "慢读.txt", site, "the download that ran on")
+
     def run_all(self):
         hanging = None
         try:
@@ -515,6 +540,8 @@ class Suite:
             self.run_thousand()
             self.finish_failing(self.start_failing("failing"), 120)
             self.run_closing()
+            if self.args.second_command:
+                self.run_second_command()
             trips = self.round_trips
             check(len(trips) >= 8 and max(trips) <= 1.5, "the dialog answers within 1.5 s while ten workers download "
                   "(%d round trips, longest %.3f s)" % (len(trips), max(trips) if trips else -1))
@@ -534,6 +561,7 @@ def main():
     parser.add_argument("--driver")
     parser.add_argument("--wine-run")
     parser.add_argument("--prefix")
+    parser.add_argument("--second-command", help="Linux: linux_second_command, which sends a command during a download")
     parser.add_argument("--work", required=True)
     args = parser.parse_args()
     args.program = os.path.abspath(args.program)
