@@ -30,11 +30,12 @@ constexpr int32_t shortest_readable_page = 1000;
 // Status texts, code page 936.
 const char* const status_busy = "\xd5\xfd\xd4\xda\xb6\xc1\xd0\xa1\xcb\xb5\r\n";  // 正在读小说
 // 网页有误，不能读取
-const char* const status_page_error = "\r\n\xcd\xf8\xd2\xb3\xd3\xd0\xce\xf3\xa3\xac\xb2\xbb\xc4\xdc\xb6\xc1\xc8\xa1\r\n";
+const char* const status_page_error =
+    "\r\n\xcd\xf8\xd2\xb3\xd3\xd0\xce\xf3\xa3\xac\xb2\xbb\xc4\xdc\xb6\xc1\xc8\xa1\r\n";
 const char* const status_contents_read = "\r\n\xb6\xc1\xc4\xbf\xc2\xbc\xcd\xea\xb3\xc9  \xb9\xb2";  // 读目录完成  共
 // 章 / 正在读小说………
 const char* const status_reading = "\xd5\xc2\r\n\xd5\xfd\xd4\xda\xb6\xc1\xd0\xa1\xcb\xb5\xa1\xad\xa1\xad\xa1\xad\r\n";
-const char* const status_done = "\xb6\xc1\xd0\xa1\xcb\xb5\xcd\xea\xb3\xc9\r\n";          // 读小说完成
+const char* const status_done = "\xb6\xc1\xd0\xa1\xcb\xb5\xcd\xea\xb3\xc9\r\n";               // 读小说完成
 const char* const status_not_saved = "\xb1\xa3\xb4\xe6\xd0\xa1\xcb\xb5\xca\xa7\xb0\xdc\r\n";  // 保存小说失败
 // 章没有读到正文
 const char* const status_without_text = "\xd5\xc2\xc3\xbb\xd3\xd0\xb6\xc1\xb5\xbd\xd5\xfd\xce\xc4\r\n";
@@ -47,7 +48,7 @@ void set_status(os::Window window, const char* text, Location at) {
 
 // Reads control id into the buffer (256 bytes and a terminator): at most 255
 // bytes of its text, after which the Text ends.
-void read_into(os::Window window, int32_t id, Text& buffer, Location at) {
+void read_into(os::Window window, int32_t id, const Text& buffer, Location at) {
   os_call(at, os::GetDlgItemTextA, window, id, buffer.get(), text_buffer_size);
 }
 

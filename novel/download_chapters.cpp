@@ -55,8 +55,8 @@ void offer_download(int32_t k, const std::shared_ptr<ChapterDownload>& download)
 }
 
 std::atomic_ref<int32_t> done_flag(int32_t k, Location at) {
-  auto* flag = reinterpret_cast<int32_t*>(
-      array_element_at(g_book.done_flags.block(), k, Array<int32_t>::element_width, at));
+  auto* flag =
+      reinterpret_cast<int32_t*>(array_element_at(g_book.done_flags.block(), k, Array<int32_t>::element_width, at));
   return std::atomic_ref<int32_t>(*flag);
 }
 

@@ -32,11 +32,14 @@ std::string status_text() {
   char buffer[1024] = {};
   os::GetDlgItemTextA(g_window, StatusBox, buffer, sizeof buffer);
   std::string out;
-  for (char c : local_to_utf8(buffer)) out += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
+  for (char c : local_to_utf8(buffer))
+    out += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
   return out;
 }
 
-bool button_enabled() { return gtk_widget_get_sensitive(static_cast<GtkWidget*>(os::GetDlgItem(g_window, DownloadButton))); }
+bool button_enabled() {
+  return gtk_widget_get_sensitive(static_cast<GtkWidget*>(os::GetDlgItem(g_window, DownloadButton)));
+}
 
 gboolean send_second_command(gpointer) {
   main_dialog_proc(g_window, os::WM_COMMAND, DownloadButton, 0);

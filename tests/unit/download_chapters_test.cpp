@@ -90,13 +90,13 @@ TEST_F(DownloadChapters, WritesEveryChapterInListOrderWhateverOrderTheWorkersFin
   // with 11 chapters worker 1 also reads chapter 11.
   std::vector<TestChapter> eleven;
   for (int i = 1; i <= 11; ++i)
-    eleven.push_back(served(i % 2 ? "chapter_gbk" : "chapter_utf8", "第" + std::to_string(i) + "章",
-                            i == 1 ? "?delay=600" : ""));
+    eleven.push_back(
+        served(i % 2 ? "chapter_gbk" : "chapter_utf8", "第" + std::to_string(i) + "章", i == 1 ? "?delay=600" : ""));
   std::vector<TestChapter> ten(eleven.begin(), eleven.begin() + 10);
   const Case cases[] = {
-      {"3 chapters, seven workers without a share", {served("chapter_gbk", "第一章", "?delay=300"),
-                                                     served("chapter_utf8", "第二章"),
-                                                     served("chapter_single_quoted", "第三章")}},
+      {"3 chapters, seven workers without a share",
+       {served("chapter_gbk", "第一章", "?delay=300"), served("chapter_utf8", "第二章"),
+        served("chapter_single_quoted", "第三章")}},
       {"10 chapters", ten},
       {"11 chapters", eleven},
   };
@@ -118,8 +118,11 @@ TEST_F(DownloadChapters, WritesEveryChapterInListOrderWhateverOrderTheWorkersFin
 TEST_F(DownloadChapters, CountsChaptersWithoutTextAndReplacesAnExistingFile) {
   REQUIRE_FIXTURE_SERVER();
   std::ofstream(folder_ / "book.txt", std::ios::binary) << std::string(100000, 'x');
-  const std::vector<TestChapter> chapters = {served("chapter_gbk", "甲"), missing("乙"), served("chapter_utf8", "丙"),
-                                             missing("丁"), {"/fixtures/pages/toc_directory.html", gbk("戊"), ""}};
+  const std::vector<TestChapter> chapters = {served("chapter_gbk", "甲"),
+                                             missing("乙"),
+                                             served("chapter_utf8", "丙"),
+                                             missing("丁"),
+                                             {"/fixtures/pages/toc_directory.html", gbk("戊"), ""}};
   fill_book("book", chapters);
   const ChapterDownloadResult result = download_chapters();
   std::string expected;
