@@ -36,6 +36,14 @@ bool is_reserved_device_name(std::string_view name) {
   return stem.size() == 4 && (stem.starts_with("com") || stem.starts_with("lpt")) && stem[3] >= '1' && stem[3] <= '9';
 }
 
+// File systems hold at most 255 units in one name: bytes of UTF-8 on Linux,
+// UTF-16 units on Windows. A character of code page 936 takes at most three
+// UTF-8 bytes and one UTF-16 unit, so a title of at most this many characters'
+// worth of UTF-8 fits with ".txt" everywhere. A longer title is cut at a
+// character boundary: the book is saved under the start of its title instead
+// of not at all.
+constexpr size_t title_utf8_budget = 255 - 4;
+
 }  // namespace
 
 Text safe_file_title(const char* title) {
@@ -43,9 +51,12 @@ Text safe_file_title(const char* title) {
   // The length of safe up to the end of its last character that is neither a
   // one-byte dot nor a one-byte blank: where the trailing run begins.
   size_t kept = 0;
+  size_t utf8_length = 0;  // the most the name can take in UTF-8
   const auto* p = reinterpret_cast<const unsigned char*>(title ? title : "");
   while (*p != 0) {
     if (*p >= 0x80) {
+      utf8_length += 3;
+      if (utf8_length > title_utf8_budget) break;
       safe.push_back(static_cast<char>(*p++));
       // A lead byte at the very end has no second byte and is no character: it
       // would turn into a character that file names refuse.
@@ -57,9 +68,12 @@ Text safe_file_title(const char* title) {
       kept = safe.size();
       continue;
     }
-    const char c = static_cast<char>(*p++);
+    const char c = static_cast<char>(*p);
     const auto replacement = std::find_if(full_width_forms.begin(), full_width_forms.end(),
                                           [c](const Replacement& r) { return r.character == c; });
+    utf8_length += replacement != full_width_forms.end() ? 3 : 1;
+    if (utf8_length > title_utf8_budget) break;
+    ++p;
     if (replacement != full_width_forms.end()) {
       safe += replacement->full_width;
     } else {

@@ -6,7 +6,9 @@
 // becomes its full-width form (a title such as "书名：副题" keeps its look),
 // bytes below 0x20 become "_", trailing dots and blanks are dropped, and a
 // reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, alone or before a
-// dot, in any case) gets a leading "_". The file always lands in the current
+// dot, in any case) gets a leading "_". A title too long for one file name is
+// cut at a character boundary (at most 251 bytes once in UTF-8, so that with
+// ".txt" it fits every file system). The file always lands in the current
 // directory.
 #pragma once
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "page_fixtures.h"
@@ -54,6 +55,31 @@ TEST(SafeFileTitle, CharactersThatFileNamesCannotHold) {
     EXPECT_EQ(shown(text_bytes(safe_file_title(c.title.c_str()))), shown(c.safe)) << shown(c.title);
   }
   EXPECT_EQ(safe_file_title(nullptr).get(), nullptr);
+}
+
+TEST(SafeFileTitle, ALongTitleIsCutToFitOneFileName) {
+  std::string chinese;
+  for (int i = 0; i < 100; ++i) chinese += gbk("书");
+  // 83 two-byte characters take 249 bytes in UTF-8; an 84th would pass 251.
+  EXPECT_EQ(text_bytes(safe_file_title(chinese.c_str())), chinese.substr(0, 2 * 83));
+  const std::string ascii(300, 'a');
+  EXPECT_EQ(text_bytes(safe_file_title(ascii.c_str())), ascii.substr(0, 251));
+  // A cut that leaves a trailing blank drops it like any other.
+  const std::string blank_at_cut = std::string(250, 'a') + " b";
+  EXPECT_EQ(text_bytes(safe_file_title(blank_at_cut.c_str())), std::string(250, 'a'));
+
+  // The cut name can be created, here in a folder of the test's own.
+  namespace fs = std::filesystem;
+  const fs::path previous = fs::current_path();
+  const fs::path folder = fs::temp_directory_path() / "novelfetch-long-title";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  fs::current_path(folder);
+  const int32_t file = open_file(book_file_name(chinese.c_str()).get(), 4);
+  EXPECT_NE(file, 0);
+  close_file(file);
+  fs::current_path(previous);
+  fs::remove_all(folder);
 }
 
 TEST(BookFileName, TheCurrentDirectoryTheSafeTitleAndTxt) {
