@@ -12,8 +12,8 @@ only when the port file is there. The server ends by itself after --idle-exit
 seconds (default 600) without a request, so a test run that dies never leaves
 it behind.
 
-Paths (everything else is a file under --root, "/" being index.html; a missing
-file is a 404 with a small HTML body):
+Paths (everything else is a file under --root, a folder's path ending in "/"
+being its index.html; a missing file is a 404 with a small HTML body):
 
   /status/CODE           an HTML body with status CODE (404, 500, ...)
   /empty                 200 with an empty body
@@ -79,7 +79,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def file_body(self, path):
         root = self.server.root
-        relative = urllib.parse.unquote(path).lstrip("/") or "index.html"
+        relative = urllib.parse.unquote(path).lstrip("/")
+        if relative == "" or relative.endswith("/"):
+            relative += "index.html"
         full = os.path.realpath(os.path.join(root, relative))
         if not full.startswith(os.path.realpath(root) + os.sep) or not os.path.isfile(full):
             return None

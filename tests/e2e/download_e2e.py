@@ -407,28 +407,28 @@ class Suite:
                      ("again", "旧书新读.txt")]
             for name, file_name in books:
                 site = self.sites[name]
-                status = self.download(run, self.server.address("/%s/index.html" % name), site.status())
+                status = self.download(run, self.server.address("/%s/" % name), site.status())
                 check(status == site.status(), "%s: the final status %s" % (name, shown(status)))
                 check(run.button_enabled(), "%s: the button is enabled again" % name)
                 self.check_book(folder, file_name, site, name)
 
             locked = self.sites["locked"]
-            status = self.download(run, self.server.address("/locked/index.html"), locked.status(last=NOT_SAVED))
+            status = self.download(run, self.server.address("/locked/"), locked.status(last=NOT_SAVED))
             check(status == locked.status(last=NOT_SAVED), "a book file that cannot be created: %s" % shown(status))
             full = self.sites["full"]
-            status = self.download(run, self.server.address("/full/index.html"), full.status(last=NOT_SAVED))
+            status = self.download(run, self.server.address("/full/"), full.status(last=NOT_SAVED))
             check(status == full.status(last=NOT_SAVED), "a book file that cannot be fully written: %s" % shown(status))
 
             # A contents line longer than the status box reads back: its first
             # 255 bytes stay, and the last line follows them.
             long = self.sites["long"]
-            status = self.download(run, self.server.address("/long/index.html"), long.title + DONE)
+            status = self.download(run, self.server.address("/long/"), long.title + DONE)
             check(status == long.title + DONE, "a status text of more than 255 bytes is cut: %s" % shown(status))
 
             bare = self.sites["bare"]
-            status = self.download(run, self.server.address("/bare/index.html"), bare.status())
+            status = self.download(run, self.server.address("/bare/"), bare.status())
             check(status == bare.status(), "a table of contents of 1000 bytes without chapters: %s" % shown(status))
-            for label, address in [("a table of contents of 999 bytes", self.server.address("/short/index.html")),
+            for label, address in [("a table of contents of 999 bytes", self.server.address("/short/")),
                                    ("an unreachable address", "http://127.0.0.1:1/book/"),
                                    ("an empty address", "")]:
                 status = self.download(run, address, address + PAGE_ERROR)
@@ -448,7 +448,7 @@ class Suite:
         site = self.sites["n1000"]
         run = self.run_class(self.args, folder)
         try:
-            run.type_address(self.server.address("/n1000/index.html"))
+            run.type_address(self.server.address("/n1000/"))
             run.press_download()
             times = []
             busy_sent = False
@@ -479,7 +479,7 @@ class Suite:
     def start_failing(self, name):
         folder = self.folder(name)
         run = self.run_class(self.args, folder)
-        run.type_address(self.server.address("/%s/index.html" % name))
+        run.type_address(self.server.address("/%s/" % name))
         run.press_download()
         return name, folder, run
 
@@ -503,7 +503,7 @@ class Suite:
         site = self.sites["slow"]
         run = self.run_class(self.args, folder)
         try:
-            run.type_address(self.server.address("/slow/index.html"))
+            run.type_address(self.server.address("/slow/"))
             run.press_download()
             until = time.time() + 60
             while run.status() != site.status(last="") and time.time() < until:
@@ -525,7 +525,7 @@ class Suite:
         site = self.sites["slow"]
         folder = self.folder("second-command")
         with Display() as display:
-            result = subprocess.run([os.path.abspath(self.args.second_command), self.server.address("/slow/index.html")],
+            result = subprocess.run([os.path.abspath(self.args.second_command), self.server.address("/slow/")],
                                     cwd=folder, env=display.environment(), capture_output=True,
                                     timeout=120)
         seen = dict(line.split(" ", 1) for line in result.stdout.decode("utf-8", "replace").splitlines() if " " in line)
