@@ -41,10 +41,12 @@ Recording g_recording;
 
 int g_live_recorders = 0;
 
-class Recorder : public IDispatch {
+// The IUnknown part of the tests' dispatch objects. It adds no virtual member of
+// its own, so a derived class's own members keep their vtable slots after the
+// seven of IDispatch; the last Release deletes the object as the Derived it is.
+template <typename Derived>
+class CountedDispatch : public IDispatch {
  public:
-  Recorder() { ++g_live_recorders; }
-  virtual ~Recorder() { --g_live_recorders; }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
     if (id == IID_IUnknown || id == IID_IDispatch) {
       *out = static_cast<IDispatch*>(this);
@@ -57,9 +59,18 @@ class Recorder : public IDispatch {
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
   ULONG STDMETHODCALLTYPE Release() override {
     const ULONG left = --references_;
-    if (left == 0) delete this;
+    if (left == 0) delete static_cast<Derived*>(this);
     return left;
   }
+
+ private:
+  ULONG references_ = 1;
+};
+
+class Recorder : public CountedDispatch<Recorder> {
+ public:
+  Recorder() { ++g_live_recorders; }
+  virtual ~Recorder() { --g_live_recorders; }
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     *count = 0;
     return S_OK;
@@ -92,9 +103,6 @@ class Recorder : public IDispatch {
     }
     return S_OK;
   }
-
- private:
-  ULONG references_ = 1;
 };
 
 // A recorder that refuses to run (OleRun asks IRunnableObject::Run).
@@ -106,10 +114,10 @@ class Unrunnable final : public Recorder, public IRunnableObject {
       AddRef();
       return S_OK;
     }
-    return Recorder::QueryInterface(id, out);
+    return CountedDispatch::QueryInterface(id, out);
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return Recorder::AddRef(); }
-  ULONG STDMETHODCALLTYPE Release() override { return Recorder::Release(); }
+  ULONG STDMETHODCALLTYPE AddRef() override { return CountedDispatch::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return CountedDispatch::Release(); }
   HRESULT STDMETHODCALLTYPE GetRunningClass(CLSID*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Run(LPBINDCTX) override { return E_ACCESSDENIED; }
   BOOL STDMETHODCALLTYPE IsRunning() override { return FALSE; }
@@ -120,7 +128,7 @@ class Unrunnable final : public Recorder, public IRunnableObject {
 // ---- An object with type information --------------------------------------------
 
 // Members after the IDispatch slots, described for DispInvoke by CreateDispTypeInfo.
-class Typed final : public IDispatch {
+class Typed final : public CountedDispatch<Typed> {
  public:
   Typed() {
     static PARAMDATA text_reference[] = {{const_cast<wchar_t*>(L"name"), VT_BSTR | VT_BYREF}};
@@ -149,21 +157,6 @@ class Typed final : public IDispatch {
     if (info_) info_->Release();
   }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
-    if (id == IID_IUnknown || id == IID_IDispatch) {
-      *out = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     *count = 1;
     return S_OK;
@@ -193,7 +186,6 @@ class Typed final : public IDispatch {
   virtual void STDMETHODCALLTYPE put_Count(LONG value) { count_ = value; }
 
  private:
-  ULONG references_ = 1;
   ITypeInfo* info_ = nullptr;
   LONG count_ = 7;
 };
