@@ -1,13 +1,13 @@
 #include "app/download_novel.h"
 
+#include <memory>
+
 #include "app/main_dialog.h"
 #include "novel/book.h"
+#include "novel/contents_download.h"
 #include "novel/download_chapters.h"
-#include "novel/table_of_contents.h"
 #include "runtime/binding.h"
 #include "runtime/texts.h"
-#include "web/fetch_page.h"
-#include "web/utf8_to_local.h"
 
 namespace {
 
@@ -21,11 +21,11 @@ constexpr Location at_contents_status{routine, 0xc4};
 constexpr Location at_read_status{routine, 0xe2};
 constexpr Location at_final_status{routine, 0xf6};
 constexpr Location at_enable_button{routine, 0x10b};
+constexpr Location at_caption{routine, 0x120};
 
 // Both the address typed in UrlBox and the status text read back are read into
 // this many bytes: at most 255 and a terminator.
 constexpr int32_t text_buffer_size = 256;
-constexpr int32_t shortest_readable_page = 1000;
 
 // Status texts, code page 936.
 const char* const status_busy = "\xd5\xfd\xd4\xda\xb6\xc1\xd0\xa1\xcb\xb5\r\n";  // 正在读小说
@@ -39,6 +39,12 @@ const char* const status_done = "\xb6\xc1\xd0\xa1\xcb\xb5\xcd\xea\xb3\xc9\r\n"; 
 const char* const status_not_saved = "\xb1\xa3\xb4\xe6\xd0\xa1\xcb\xb5\xca\xa7\xb0\xdc\r\n";  // 保存小说失败
 // 章没有读到正文
 const char* const status_without_text = "\xd5\xc2\xc3\xbb\xd3\xd0\xb6\xc1\xb5\xbd\xd5\xfd\xce\xc4\r\n";
+const char* const status_incomplete = "\xd5\xc2\xb2\xbb\xcd\xea\xd5\xfb\r\n";  // 章不完整
+
+// The dialog's caption, and while chapters download "小说下载器 - 已读 n/N 章".
+const char* const caption = "\xd0\xa1\xcb\xb5\xcf\xc2\xd4\xd8\xc6\xf7";  // 小说下载器
+const char* const caption_read = " - \xd2\xd1\xb6\xc1 ";                        // " - 已读 "
+const char* const caption_chapters = " \xd5\xc2";                                  // " 章"
 
 ApiSlot<os::Bool(OS_API*)(os::Window, os::Bool)> enable_window("user32", "EnableWindow");
 
@@ -55,24 +61,36 @@ void read_into(os::Window window, int32_t id, const Text& buffer, Location at) {
 // Fetches and parses the table of contents, downloads the chapters and shows
 // how it went; address holds the typed address and is reused for the status
 // text read back at the end.
+void set_caption(os::Window window, const char* text) { os_call(at_caption, os::SetWindowTextA, window, text); }
+
+// "N" + what, or the empty text when count is 0.
+Text count_line(int32_t count, const char* what) { return count > 0 ? join(to_text(count), what) : Text(); }
+
 void download(os::Window window, Text& address) {
-  Text page = fetch_page(address.get());
-  if (declares_utf8(page.get())) page = utf8_to_local(page.get());
-  if (page.length() < shortest_readable_page) {
+  // One gate paces every request of this download, the table of contents' included.
+  const auto gate = std::make_shared<PaceGate>();
+  if (!download_table_of_contents(address.get(), *gate)) {
     set_status(window, join(address, status_page_error).get(), at_page_error_status);
     return;
   }
-  parse_table_of_contents(address.get(), page.get());
   const Text count = to_text(g_book.chapter_urls.count());
   set_status(window, join(g_book.title, status_contents_read, count, status_reading).get(), at_contents_status);
 
-  const ChapterDownloadResult result = download_chapters();
+  ChapterDownloadOptions options;
+  options.gate = gate;
+  options.on_wait_step = [window](int32_t finished, int32_t total) {
+    set_caption(window, join(caption, caption_read, to_text(finished), "/", to_text(total), caption_chapters).get());
+  };
+  const ChapterDownloadResult result = download_chapters(options);
+  set_caption(window, caption);
 
   read_into(window, StatusBox, address, at_read_status);
-  Text without_text;
-  if (result.chapters_without_text > 0) without_text = join(to_text(result.chapters_without_text), status_without_text);
   const char* last_line = result.saved ? status_done : status_not_saved;
-  set_status(window, join(address, without_text, last_line).get(), at_final_status);
+  set_status(window,
+             join(address, count_line(result.chapters_incomplete, status_incomplete),
+                  count_line(result.chapters_without_text, status_without_text), last_line)
+                 .get(),
+             at_final_status);
 }
 
 }  // namespace

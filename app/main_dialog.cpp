@@ -10,6 +10,9 @@ int32_t g_busy = 0;
 namespace {
 
 constexpr int32_t routine = 0x0401000B;
+// The address box takes at most this many characters, what the download
+// command reads of it; it scrolls, so a long address stays whole.
+constexpr uintptr_t longest_address = 255;
 
 ApiSlot<os::Bool(OS_API*)(os::Window, intptr_t)> end_dialog("user32", "EndDialog");
 
@@ -20,6 +23,8 @@ intptr_t OS_API main_dialog_proc(os::Window window, uint32_t message, uintptr_t 
     const auto icon = reinterpret_cast<intptr_t>(g_icon);
     os_call(Location{routine, 1}, os::SendMessageA, window, os::WM_SETICON, os::ICON_SMALL, icon);
     os_call(Location{routine, 2}, os::SendMessageA, window, os::WM_SETICON, os::ICON_BIG, icon);
+    const os::Window address_box = os_call(Location{routine, 4}, os::GetDlgItem, window, int32_t{UrlBox});
+    os_call(Location{routine, 5}, os::SendMessageA, address_box, os::EM_LIMITTEXT, longest_address, intptr_t{0});
     // TRUE: the dialog manager gives the focus to the first tab stop, UrlBox.
     return 1;
   }

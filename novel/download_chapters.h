@@ -19,10 +19,21 @@
 // finds it closed and discards its result: it never writes into a list that is
 // being written out, nor into one that a later download resets or the shutdown
 // frees.
+//
+// The workers pace themselves through one PaceGate per download
+// (novel/site_pace.h): a page that failed for a reason that may pass is fetched
+// again, and a site that throttles holds every worker back. A chapter may go on
+// over further pages (novel/chapter_pages.h). Before the book is written, lines
+// that stand in most chapters (the site's own notices) leave every chapter
+// (novel/site_lines.h). A worker that cannot be started ends its share at once:
+// those chapters stay without text.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 
+#include "novel/site_pace.h"
 #include "platform/os.h"
 
 // What became of the book file and of the chapters in it.
@@ -32,15 +43,28 @@ struct ChapterDownloadResult {
   // Chapters stored without text: the name and two line breaks (the page could
   // not be had or held no prose), or the name alone (never read in time).
   int32_t chapters_without_text = 0;
+  // Chapters whose text ends early: a further page they link to gave no text.
+  int32_t chapters_incomplete = 0;
 };
 
 // The most one-second wait steps before the book is written with what is there.
 inline constexpr int32_t most_wait_passes = 100000;
 
+struct ChapterDownloadOptions {
+  // The wait limit and the retry delays differ from these only in tests, which
+  // reach them in seconds.
+  int32_t wait_passes = most_wait_passes;
+  RetryDelays retry_delays;
+  // The gate of the download, shared with its table of contents; a new one when null.
+  std::shared_ptr<PaceGate> gate;
+  // Called on the main thread after every wait step with the number of
+  // chapters finished (with or without text) and of all chapters.
+  std::function<void(int32_t finished, int32_t total)> on_wait_step;
+};
+
 // Downloads every chapter of the Book and writes the book file; returns once the
-// file has been written. Without chapters nothing is started or written. The
-// wait limit is a parameter only so that tests can reach it in seconds.
-ChapterDownloadResult download_chapters(int32_t wait_passes = most_wait_passes);
+// file has been written. Without chapters nothing is started or written.
+ChapterDownloadResult download_chapters(const ChapterDownloadOptions& options = {});
 
 // The thread routine of worker k (1 to 10); its result is the thread's exit code.
 int32_t OS_API chapter_worker(int32_t k);

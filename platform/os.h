@@ -28,6 +28,7 @@ constexpr uint32_t WM_QUIT = 18;
 constexpr uint32_t WM_SETICON = 128;
 constexpr uint32_t WM_INITDIALOG = 272;
 constexpr uint32_t WM_COMMAND = 273;
+constexpr uint32_t EM_LIMITTEXT = 0x00C5;
 constexpr uintptr_t ICON_SMALL = 0;
 constexpr uintptr_t ICON_BIG = 1;
 constexpr uint32_t MB_ICONERROR = 0x10;
@@ -36,6 +37,8 @@ Window OS_API GetDlgItem(Window dialog, int32_t id);
 // Copies at most size - 1 bytes of the control's text and a terminator.
 uint32_t OS_API GetDlgItemTextA(Window dialog, int32_t id, char* buffer, int32_t size);
 Bool OS_API SetDlgItemTextA(Window dialog, int32_t id, const char* text);
+// The caption of a window (the dialog's title bar).
+Bool OS_API SetWindowTextA(Window window, const char* text);
 intptr_t OS_API SendMessageA(Window window, uint32_t message, uintptr_t wparam, intptr_t lparam);
 Handle OS_API GetModuleHandleA(const char* name);
 Handle OS_API LoadIconA(Handle instance, uintptr_t resource_id);

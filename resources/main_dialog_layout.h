@@ -49,7 +49,7 @@ inline constexpr uint32_t extended_style_client_edge = 0x00000200;  // WS_EX_CLI
 
 inline constexpr DialogControlLayout main_dialog_controls[] = {
     {1001, ControlClass::static_text, "小说地址:", 6, 9, 39, 12, 0x50000000, 0},
-    {1002, ControlClass::edit, "", 45, 6, 177, 15, 0x50010000, extended_style_client_edge},
+    {1002, ControlClass::edit, "", 45, 6, 177, 15, 0x50010080, extended_style_client_edge},
     {1003, ControlClass::button, "下载小说", 3, 27, 39, 18, 0x50010000, 0},
     {1004, ControlClass::edit,
      "    请把需要下载小说目录的完整地址复制到小说地址中，包括前面的http://或https://。", 45, 24, 177, 58,

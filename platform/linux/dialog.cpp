@@ -41,7 +41,6 @@ constexpr uint32_t WM_COMMAND_ID_OK = 1;      // IDOK: Enter outside a push butt
 constexpr uint32_t WM_COMMAND_ID_CANCEL = 2;  // IDCANCEL: Escape
 constexpr uint32_t BN_CLICKED = 0;
 constexpr uint32_t EN_CHANGE = 0x0300;
-constexpr uint32_t EN_MAXTEXT = 0x0501;
 constexpr uintptr_t SIZE_RESTORED = 0;
 constexpr uintptr_t SIZE_MINIMIZED = 1;
 constexpr uintptr_t ICON_SMALL2 = 2;
@@ -231,55 +230,6 @@ void on_changed(GtkEditable*, gpointer data) {
   deliver_command(control->dialog, static_cast<uint32_t>(control->layout->id), EN_CHANGE, control->widget);
 }
 
-int text_width(GtkWidget* entry, const std::string& text) {
-  PangoLayout* layout = gtk_widget_create_pango_layout(entry, text.c_str());
-  int width = 0;
-  pango_layout_get_pixel_size(layout, &width, nullptr);
-  g_object_unref(layout);
-  return width;
-}
-
-// A single-line edit without horizontal auto-scroll holds only what its box
-// can show: typed or pasted text that would not fit is cut to what does, the
-// rest is refused with a bell and EN_MAXTEXT, and the text never scrolls.
-void on_insert_text(GtkEditable* editable, const gchar* text, gint length, gint* position, gpointer data) {
-  auto* control = static_cast<Control*>(data);
-  GtkWidget* entry = control->text_widget;
-  GdkRectangle area;
-  gtk_entry_get_text_area(GTK_ENTRY(entry), &area);
-  if (area.width <= 1) return;  // not laid out yet: nothing to measure against
-  const int room = area.width - 1;  // the caret needs one pixel
-
-  const std::string before = gtk_entry_get_text(GTK_ENTRY(entry));
-  // The caller's position may lie beyond the end; the entry puts such text at the end.
-  const glong characters = g_utf8_strlen(before.c_str(), -1);
-  if (*position < 0 || *position > characters) *position = static_cast<gint>(characters);
-  const size_t at = static_cast<size_t>(g_utf8_offset_to_pointer(before.c_str(), *position) - before.c_str());
-  const std::string inserted(text, length < 0 ? std::strlen(text) : static_cast<size_t>(length));
-  auto fits = [&](size_t bytes) {
-    return text_width(entry, before.substr(0, at) + inserted.substr(0, bytes) + before.substr(at)) <= room;
-  };
-  if (fits(inserted.size())) return;
-
-  // The longest leading run of whole characters that fits (widths only grow).
-  std::vector<size_t> ends;  // byte ends of each character of the insertion
-  for (const char* p = inserted.c_str(); *p; p = g_utf8_next_char(p))
-    ends.push_back(static_cast<size_t>(g_utf8_next_char(p) - inserted.c_str()));
-  size_t low = 0;  // characters known to fit
-  size_t high = ends.size();
-  while (low + 1 < high) {
-    const size_t middle = (low + high) / 2;
-    if (fits(ends[middle - 1])) low = middle;
-    else high = middle;
-  }
-  g_signal_handlers_block_by_func(editable, reinterpret_cast<gpointer>(on_insert_text), data);
-  if (low > 0) gtk_editable_insert_text(editable, inserted.c_str(), static_cast<gint>(ends[low - 1]), position);
-  g_signal_handlers_unblock_by_func(editable, reinterpret_cast<gpointer>(on_insert_text), data);
-  g_signal_stop_emission_by_name(editable, "insert-text");
-  gtk_widget_error_bell(entry);
-  deliver_command(control->dialog, static_cast<uint32_t>(control->layout->id), EN_MAXTEXT, control->widget);
-}
-
 // ---- Building the dialog ---------------------------------------------------
 
 void set_control_text(Control& control, const std::string& utf8) {
@@ -287,11 +237,7 @@ void set_control_text(Control& control, const std::string& utf8) {
   if (GTK_IS_LABEL(widget)) {
     gtk_label_set_text(GTK_LABEL(widget), utf8.c_str());
   } else if (GTK_IS_ENTRY(widget)) {
-    // The program's own text is set whole, as WM_SETTEXT does; only the user's
-    // typing is held to the width of the box.
-    g_signal_handlers_block_by_func(widget, reinterpret_cast<gpointer>(on_insert_text), &control);
     gtk_entry_set_text(GTK_ENTRY(widget), utf8.c_str());
-    g_signal_handlers_unblock_by_func(widget, reinterpret_cast<gpointer>(on_insert_text), &control);
   } else if (GTK_IS_BUTTON(widget)) {
     gtk_button_set_label(GTK_BUTTON(widget), utf8.c_str());
   } else {
@@ -362,7 +308,6 @@ void make_control(Control& control) {
   }
   set_control_text(control, layout.text);
   if (GTK_IS_ENTRY(control.text_widget)) {
-    g_signal_connect(control.text_widget, "insert-text", G_CALLBACK(on_insert_text), &control);
     g_signal_connect(control.text_widget, "changed", G_CALLBACK(on_changed), &control);
   }
   gtk_widget_set_can_focus(control.text_widget, (layout.style & style_tab_stop) && !GTK_IS_LABEL(control.text_widget));
@@ -463,6 +408,14 @@ os::Bool OS_API os::SetDlgItemTextA(Window dialog, int32_t id, const char* text)
 }
 
 intptr_t OS_API os::SendMessageA(Window window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  if (message == EM_LIMITTEXT) {
+    // A limit of 0 is the largest there is, as on Windows; GTK counts characters.
+    Control* control = control_of(window);
+    if (!control || !GTK_IS_ENTRY(control->text_widget)) return 0;
+    const gint most = wparam == 0 || wparam > 65535 ? 65535 : static_cast<gint>(wparam);
+    gtk_entry_set_max_length(GTK_ENTRY(control->text_widget), most);
+    return 1;
+  }
   Dialog* dialog = dialog_of(window);
   if (!dialog || message != WM_SETICON || wparam > ICON_SMALL2) return 0;
   auto* icon = reinterpret_cast<Handle>(lparam);
@@ -472,6 +425,13 @@ intptr_t OS_API os::SendMessageA(Window window, uint32_t message, uintptr_t wpar
   slot = icon;
   show_icons(dialog);
   return reinterpret_cast<intptr_t>(previous);
+}
+
+os::Bool OS_API os::SetWindowTextA(Window window, const char* text) {
+  Dialog* dialog = dialog_of(window);
+  if (!dialog) return 0;
+  gtk_window_set_title(GTK_WINDOW(dialog->window), local_to_utf8(text ? text : "").c_str());
+  return 1;
 }
 
 os::Handle OS_API os::LoadIconA(Handle instance, uintptr_t resource_id) {

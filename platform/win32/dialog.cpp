@@ -64,10 +64,14 @@ os::Bool OS_API os::SetDlgItemTextA(Window dialog, int32_t id, const char* text)
   return ::SetDlgItemTextW(window_of(dialog), id, wide_from_local(text).c_str());
 }
 
-// Only messages that carry no text pass here (the icon messages), so the
-// message goes to the Unicode window unchanged.
+// Only messages that carry no text pass here (the icon messages, the limit of
+// an edit), so the message goes to the Unicode window unchanged.
 intptr_t OS_API os::SendMessageA(Window window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
   return ::SendMessageW(window_of(window), message, wparam, lparam);
+}
+
+os::Bool OS_API os::SetWindowTextA(Window window, const char* text) {
+  return ::SetWindowTextW(window_of(window), wide_from_local(text).c_str());
 }
 
 os::Handle OS_API os::LoadIconA(Handle instance, uintptr_t resource_id) {

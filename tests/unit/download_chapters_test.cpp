@@ -20,6 +20,14 @@ namespace fs = std::filesystem;
 
 constexpr Location test_location{0x04019999, 1};
 
+// Retries after milliseconds instead of seconds.
+ChapterDownloadOptions quick(int32_t wait_passes = most_wait_passes) {
+  ChapterDownloadOptions options;
+  options.wait_passes = wait_passes;
+  options.retry_delays = RetryDelays{{10, 20, 30}};
+  return options;
+}
+
 struct TestChapter {
   std::string path;      // on the fixture server
   std::string name;      // code page 936
@@ -103,7 +111,7 @@ TEST_F(DownloadChapters, WritesEveryChapterInListOrderWhateverOrderTheWorkersFin
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     fill_book("book", c.chapters);
-    const ChapterDownloadResult result = download_chapters();
+    const ChapterDownloadResult result = download_chapters(quick());
     std::string expected;
     for (const TestChapter& chapter : c.chapters) expected += stored(chapter);
     const std::string written = file_bytes(folder_ / "book.txt");
@@ -124,7 +132,7 @@ TEST_F(DownloadChapters, CountsChaptersWithoutTextAndReplacesAnExistingFile) {
                                              missing("丁"),
                                              {"/fixtures/pages/toc_directory.html", gbk("戊"), ""}};
   fill_book("book", chapters);
-  const ChapterDownloadResult result = download_chapters();
+  const ChapterDownloadResult result = download_chapters(quick());
   std::string expected;
   for (const TestChapter& chapter : chapters) expected += stored(chapter);
   EXPECT_TRUE(file_bytes(folder_ / "book.txt") == expected) << "replaced, not appended to";
@@ -134,7 +142,7 @@ TEST_F(DownloadChapters, CountsChaptersWithoutTextAndReplacesAnExistingFile) {
 
 TEST_F(DownloadChapters, WithoutChaptersNothingIsStartedOrWritten) {
   fill_book("book", {});
-  const ChapterDownloadResult result = download_chapters();
+  const ChapterDownloadResult result = download_chapters(quick());
   EXPECT_TRUE(result.saved);
   EXPECT_EQ(result.chapters_without_text, 0);
   EXPECT_EQ(g_book.done_flags.count(), 0);
@@ -145,7 +153,7 @@ TEST_F(DownloadChapters, ABookFileThatCannotBeCreatedIsReported) {
   REQUIRE_FIXTURE_SERVER();
   fs::create_directory(folder_ / "book.txt");
   fill_book("book", {served("chapter_gbk", "甲")});
-  EXPECT_FALSE(download_chapters().saved);
+  EXPECT_FALSE(download_chapters(quick()).saved);
   EXPECT_TRUE(fs::is_directory(folder_ / "book.txt"));
 }
 
@@ -153,7 +161,7 @@ TEST_F(DownloadChapters, WorkersPastTheWaitLimitNeverTouchTheNextDownload) {
   REQUIRE_FIXTURE_SERVER();
   // Chapter 1 is answered after three seconds; the wait gives up after one.
   fill_book("first", {served("chapter_gbk", "甲", "?delay=3000"), served("chapter_utf8", "乙")});
-  const ChapterDownloadResult first = download_chapters(1);
+  const ChapterDownloadResult first = download_chapters(quick(1));
   const std::string written = file_bytes(folder_ / "first.txt");
   EXPECT_TRUE(written == gbk("甲") + stored(served("chapter_utf8", "乙")))
       << "chapter 1 is written as the parse left it: " << shown(written.substr(0, 100));
