@@ -9,7 +9,7 @@
 // command line that reaches a Windows program under another locale cannot be
 // trusted to carry anything but ASCII.
 //
-//   find CAPTION MS        wait up to MS milliseconds for a top-level window
+//   find CAPTION MS        wait up to MS milliseconds for a top-level dialog whose caption begins with CAPTION
 //   units W H              the dialog's client size in dialog units, as its template says
 //   controls               id, class, style, extended style, rectangle in dialog units, text
 //   window                 caption, style, extended style, client size in pixels
@@ -243,10 +243,31 @@ void print_template(const char* file) {
 
 // ---- Steps ----------------------------------------------------------------
 
+// A top-level dialog whose caption begins with wanted: while a download runs
+// the caption goes on with its progress.
+HWND dialog_with_caption(const std::wstring& wanted) {
+  struct Search {
+    const std::wstring* wanted;
+    HWND found;
+  } search{&wanted, nullptr};
+  EnumWindows(
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* search = reinterpret_cast<Search*>(data);
+        wchar_t class_name[16] = {};
+        GetClassNameW(window, class_name, 16);
+        if (std::wcscmp(class_name, L"#32770") != 0) return TRUE;  // the dialog class
+        if (window_text(window).rfind(*search->wanted, 0) != 0) return TRUE;
+        search->found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 void find(const char* caption, const char* milliseconds) {
   const std::wstring wanted = unescaped(caption);
   const DWORD until = GetTickCount() + std::strtoul(milliseconds, nullptr, 10);
-  while (!(g_dialog = FindWindowW(MAKEINTATOM(32770), wanted.c_str()))) {  // the dialog class
+  while (!(g_dialog = dialog_with_caption(wanted))) {
     if (GetTickCount() > until) fail("no window " + quoted(wanted));
     Sleep(100);
   }
