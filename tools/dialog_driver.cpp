@@ -245,22 +245,24 @@ void print_template(const char* file) {
 
 // A top-level dialog whose caption begins with wanted: while a download runs
 // the caption goes on with its progress.
+struct CaptionSearch {
+  const std::wstring* wanted;
+  HWND found;
+};
+
+BOOL CALLBACK match_caption(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<CaptionSearch*>(data);
+  wchar_t class_name[16] = {};
+  GetClassNameW(window, class_name, 16);
+  if (std::wcscmp(class_name, L"#32770") != 0) return TRUE;  // the dialog class
+  if (window_text(window).rfind(*search->wanted, 0) != 0) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
 HWND dialog_with_caption(const std::wstring& wanted) {
-  struct Search {
-    const std::wstring* wanted;
-    HWND found;
-  } search{&wanted, nullptr};
-  EnumWindows(
-      [](HWND window, LPARAM data) -> BOOL {
-        auto* search = reinterpret_cast<Search*>(data);
-        wchar_t class_name[16] = {};
-        GetClassNameW(window, class_name, 16);
-        if (std::wcscmp(class_name, L"#32770") != 0) return TRUE;  // the dialog class
-        if (window_text(window).rfind(*search->wanted, 0) != 0) return TRUE;
-        search->found = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  CaptionSearch search{&wanted, nullptr};
+  EnumWindows(match_caption, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
