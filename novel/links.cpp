@@ -4,6 +4,7 @@
 
 namespace {
 
+using Piece = std::string_view;
 constexpr size_t none = Piece::npos;
 
 constexpr int32_t first_follow_page = 2;
@@ -58,25 +59,25 @@ std::string without_dot_segments(Piece input) {
 
 }  // namespace
 
-size_t find_in(Piece piece, Piece sought, size_t from) {
+size_t find_characters(Piece piece, Piece sought, size_t from) {
   if (from >= piece.size()) return none;
   const size_t found = search_characters(reinterpret_cast<const unsigned char*>(piece.data()), piece.size(), from,
                                          reinterpret_cast<const unsigned char*>(sought.data()), sought.size(), false);
   return found == SIZE_MAX ? none : found;
 }
 
-PageLocation location_of(Piece address) {
+PageLocation page_location_of(Piece address) {
   PageLocation location;
-  const size_t scheme_end = find_in(address, "://");
+  const size_t scheme_end = find_characters(address, "://");
   if (scheme_end == none) return location;
   // The rest runs to a second "://", if the address holds one.
   Piece rest = address.substr(scheme_end + 3);
-  rest = rest.substr(0, find_in(rest, "://"));
+  rest = rest.substr(0, find_characters(rest, "://"));
   // An address without a "/" after the host is read as if it ended with one.
   const size_t last_slash = rest.rfind('/');
   const std::string directory_part =
       last_slash == none ? std::string(rest) + "/" : std::string(rest.substr(0, last_slash + 1));
-  const size_t first_slash = find_in(directory_part, "/");
+  const size_t first_slash = find_characters(directory_part, "/");
   location.scheme = address.substr(0, scheme_end);
   location.site_root = std::string(address.substr(0, scheme_end + 3)) + directory_part.substr(0, first_slash);
   location.directory_path = directory_part.substr(first_slash);
@@ -126,9 +127,9 @@ bool LinkScan::next(PageLink& link) {
                               : Piece();
     const bool single_quoted = bytes[skipped] == '\'';
     const Piece separator = single_quoted ? "'>" : "\">";
-    const size_t separator_at = find_in(segment, separator);
+    const size_t separator_at = find_characters(segment, separator);
     link.address_part = segment.substr(0, separator_at);
-    link.address_part = link.address_part.substr(0, find_in(link.address_part, single_quoted ? "'" : "\""));
+    link.address_part = link.address_part.substr(0, find_characters(link.address_part, single_quoted ? "'" : "\""));
     link.name_part = separator_at == none ? Piece() : segment.substr(separator_at + 2);
     return true;
   }
@@ -136,7 +137,7 @@ bool LinkScan::next(PageLink& link) {
   return false;
 }
 
-void name_of(const PageLink& link, std::string& name) {
+void link_name(const PageLink& link, std::string& name) {
   const Piece part = link.name_part;
   name.clear();
   // Once a "<" has found no ">" after it, no later one will.
@@ -147,7 +148,7 @@ void name_of(const PageLink& link, std::string& name) {
     if (byte == '<' && closing_bracket_ahead && at + 1 < part.size()) {
       const auto next = static_cast<unsigned char>(part[at + 1]);
       if (is_ascii_letter(next) || next == '/' || next == '!') {
-        const size_t closing = find_in(part, ">", at + 1);
+        const size_t closing = find_characters(part, ">", at + 1);
         if (closing != none) {
           at = closing + 1;
           continue;
@@ -180,7 +181,7 @@ Piece trimmed_name(Piece name) {
 Text follow_page_address(const char* chapter_address, int32_t k) {
   if (k < first_follow_page || k > last_follow_page) return {};
   Piece address = chapter_address ? chapter_address : "";
-  address = address.substr(0, std::min(find_in(address, "?"), find_in(address, "#")));
+  address = address.substr(0, std::min(find_characters(address, "?"), find_characters(address, "#")));
   const size_t last_slash = address.rfind('/');
   const size_t last_dot = address.rfind('.');
   if (last_slash == none || last_dot == none || last_dot <= last_slash + 1) return {};
@@ -190,7 +191,7 @@ Text follow_page_address(const char* chapter_address, int32_t k) {
 }
 
 bool page_links_to(const char* page, const char* base_address, const char* target) {
-  const PageLocation location = location_of(base_address ? base_address : "");
+  const PageLocation location = page_location_of(base_address ? base_address : "");
   if (!location.known || target == nullptr) return false;
   LinkScan scan(page);
   PageLink link;

@@ -31,11 +31,9 @@
 #include "novel/page_search.h"
 #include "runtime/texts.h"
 
-using Piece = std::string_view;
-
 // The first match of sought in piece at or after from (0-based, a character
 // start, searched as if the piece were a text of its own); npos when none.
-size_t find_in(Piece piece, Piece sought, size_t from = 0);
+size_t find_characters(std::string_view piece, std::string_view sought, size_t from = 0);
 
 // Where a page lies: its scheme ("http"), its site root ("http://host", with the
 // port when one is given; no "/" after the host) and its directory path, from
@@ -47,16 +45,16 @@ struct PageLocation {
   std::string directory_path;
   bool known = false;
 };
-PageLocation location_of(Piece address);
+PageLocation page_location_of(std::string_view address);
 
 // The full address of a link's address part on a page at location (known).
-std::string full_address(const PageLocation& location, Piece address_part);
+std::string full_address(const PageLocation& location, std::string_view address_part);
 
 // One link of a page, as the scan found it.
 struct PageLink {
-  Piece address_part;
-  // After the separator, tags still in; name_of gives the link's name.
-  Piece name_part;
+  std::string_view address_part;
+  // After the separator, tags still in; link_name gives the link's name.
+  std::string_view name_part;
 };
 
 // The links of a page in page order, in one forward pass.
@@ -73,13 +71,14 @@ class LinkScan {
 };
 
 // The link's name: its name part with every tag ("<" followed by an ASCII
-// letter, "/" or "!", up to and including the next ">") removed; blanks stay.
-// Written into name, which is reused so a scan does not allocate per link.
-void name_of(const PageLink& link, std::string& name);
+// letter, "/" or "!", up to and including the next ">") removed; blanks stay, and
+// a "<" with no ">" after it is no tag and stays. Written into name, which is
+// reused so that a scan does not allocate per link.
+void link_name(const PageLink& link, std::string& name);
 
 // The name without ASCII white space (tab, LF, VT, FF, CR, blank) and full-width
 // blanks (0xA1 0xA1, as whole characters) at either end.
-Piece trimmed_name(Piece name);
+std::string_view trimmed_name(std::string_view name);
 
 // The address of follow page k (2 to 50) of a chapter whose text continues on
 // further pages, or the empty Text when there is none. The address is cut
@@ -90,5 +89,7 @@ Piece trimmed_name(Piece name);
 Text follow_page_address(const char* chapter_address, int32_t k);
 
 // True when page (code page 936, already converted if it declared UTF-8) holds
-// a link whose full address, resolved against base_address, is exactly target.
+// a link whose full address, resolved against base_address, is exactly target
+// (byte for byte: a fragment or query makes another address). Every link of the
+// page is looked at, however many there are.
 bool page_links_to(const char* page, const char* base_address, const char* target);

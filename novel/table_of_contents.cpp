@@ -10,6 +10,8 @@
 
 namespace {
 
+using Piece = std::string_view;
+
 constexpr int32_t most_links_examined = 10000;
 constexpr int32_t highest_page_number_skipped = 10;
 // The list indices used below always lie within the lists.
@@ -36,7 +38,7 @@ int32_t page_number_of(Piece address_part) {
   } else {
     return 0;
   }
-  const size_t htm = find_in(address_part, "htm");
+  const size_t htm = find_characters(address_part, "htm");
   if (htm == Piece::npos || htm < stem_start + 2) return 0;
   const std::string stem(address_part.substr(stem_start, htm - 1 - stem_start));
   return to_int(stem.c_str());
@@ -53,7 +55,7 @@ Text title_of(const char* page) {
   return title;
 }
 
-Piece without_fragment(Piece address) { return address.substr(0, find_in(address, "#")); }
+Piece without_fragment(Piece address) { return address.substr(0, find_characters(address, "#")); }
 
 // For count places whose addresses address_at(i) gives (0-based), whether each
 // is the last place of its address; empty when every address stands once.
@@ -91,11 +93,11 @@ Text read_contents_page(const char* first_address, const char* address, const ch
   }
   const Piece page_address = address ? address : "";
   pages_read.emplace(without_fragment(page_address));
-  const PageLocation location = location_of(page_address);
+  const PageLocation location = page_location_of(page_address);
   if (!location.known) return {};
 
   // The next page must lie in the directory of the first page.
-  const PageLocation first_location = location_of(first_address ? first_address : "");
+  const PageLocation first_location = page_location_of(first_address ? first_address : "");
   const std::string contents_directory = first_location.site_root + first_location.directory_path;
   bool seeking_next_page = first_location.known && pages_read.size() < size_t(most_contents_pages);
   std::string next_page;
@@ -107,7 +109,7 @@ Text read_contents_page(const char* first_address, const char* address, const ch
   for (int32_t pass = 0; pass < most_links_examined && scan.next(link); ++pass) {
     const bool numbered_as_chapter = page_number_of(link.address_part) > highest_page_number_skipped;
     if (!numbered_as_chapter && !seeking_next_page) continue;
-    name_of(link, name);
+    link_name(link, name);
     const Piece shown_name = trimmed_name(name);
     if (shown_name == next_page_name) {
       if (!seeking_next_page) continue;
