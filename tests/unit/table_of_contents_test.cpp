@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -123,6 +124,10 @@ TEST_F(TableOfContents, LinkAddressesAndPageNumbers) {
       {"host/book/12/index.html", "/book/12/345.html", ""},
       {"", "http://other/9/77.htm", ""},
       {"http://", "/b/582.html", "http:///b/582.html"},
+      // "//host/x" takes the scheme of the table of contents.
+      {"http://host/book/12/", "//cdn.test/b/583.html", "http://cdn.test/b/583.html"},
+      {"https://host:8443/book/12/", "//host/b/584.html", "https://host/b/584.html"},
+      {"https://host/book/12/", "//host/b/index.html", ""},
   };
   for (const auto& c : cases) {
     const auto chapters = parse(c.address, "<title>t</title>" + anchor(c.href, "name"));
@@ -145,15 +150,21 @@ TEST_F(TableOfContents, AddressPartAndNamePart) {
       // A further attribute after the address is not part of the address.
       {"<a href=\"12.html\" title=\"第十二章\">第十二章</a>", "http://h/d/12.html", "第十二章"},
       {"<a href=\"/d/12.html\" class=\"c\" target=\"_blank\">第十二章</a>", "http://h/d/12.html", "第十二章"},
-      // A link text wrapped in an element with a quoted attribute gives that
-      // element's opening tag; one without keeps its markup.
-      {"<a href=\"12.html\"><span class=\"x\">第十二章</span></a>", "http://h/d/12.html", "<span class=\"x"},
-      {"<a href=\"12.html\"><b>第十二章</b></a>", "http://h/d/12.html", "<b>第十二章</b>"},
+      // Blanks around "=", and single quotes.
+      {"<a href = \"12.html\">第十二章</a>", "http://h/d/12.html", "第十二章"},
+      {"<a href\r\n=\n\t'12.html'>第十二章</a>", "http://h/d/12.html", "第十二章"},
+      {"<a href='12.html' title='第十二章'>第十二章</a>", "http://h/d/12.html", "第十二章"},
+      {"<a href='12.html' title=\"x\">第十二章</a>", "http://h/d/12.html", ""},
+      // The name is all of the segment after the separator, without its tags.
+      {"<a href=\"12.html\"><span class=\"t\">第十二章</span></a>", "http://h/d/12.html", "第十二章"},
+      {"<a href=\"12.html\"><dd><b>第十二</b>章</dd></a>", "http://h/d/12.html", "第十二章"},
+      {"<a href=\"12.html\">第<!-- x -->十二章<br/></a>", "http://h/d/12.html", "第十二章"},
+      {"<a href=\"12.html\">a < b <3 <x</a>", "http://h/d/12.html", "a < b <3 <x"},
       {"<a href=\"12.html\">\r\n  第十二章\r\n</a>", "http://h/d/12.html", "\r\n  第十二章\r\n"},
       // No name part: the empty name, and the lists still grow together.
       {"<a href=\"12.html\"></a>", "http://h/d/12.html", ""},
       {"<a href=\"12.html\" >第十二章</a>", "http://h/d/12.html", ""},
-      {"<a href=\"12.html\">a\">b\">c</a>", "http://h/d/12.html", "a"},
+      {"<a href=\"12.html\">a\">b\">c</a>", "http://h/d/12.html", "a\">b\">c"},
   };
   for (const auto& c : cases) {
     const auto chapters = parse("http://h/d/", gbk(c.anchors));
@@ -163,18 +174,50 @@ TEST_F(TableOfContents, AddressPartAndNamePart) {
 
 // ---- The scan ------------------------------------------------------------------------------
 
-TEST_F(TableOfContents, NewestBlockAboveTheFullListGivesThoseChaptersTwice) {
-  std::string page = "<title>书</title><dl><dt>最新章节</dt>";
-  page += anchor("/b/13.html", "第十三章") + anchor("/b/12.html", "第十二章");
-  page += "<dt>正文</dt>" + anchor("/b/11.html", "第十一章") + anchor("/b/12.html", "第十二章") +
-          anchor("/b/13.html", "第十三章") + "</dl>";
-  const auto chapters = parse("http://h/b/", gbk(page));
-  const std::vector<Chapter> expected = {{"http://h/b/13.html", gbk("第十三章")},
-                                         {"http://h/b/12.html", gbk("第十二章")},
-                                         {"http://h/b/11.html", gbk("第十一章")},
-                                         {"http://h/b/12.html", gbk("第十二章")},
-                                         {"http://h/b/13.html", gbk("第十三章")}};
-  EXPECT_EQ(chapters, expected);
+TEST_F(TableOfContents, RepeatedAddressesKeepOnlyTheirLastPlace) {
+  // The twelve newest chapters, newest first, above the full list of twenty.
+  std::string newest_first = "<title>书</title><dl><dt>最新章节</dt>";
+  for (int i = 30; i > 18; --i) newest_first += anchor("/b/" + std::to_string(i) + ".html", "new " + std::to_string(i));
+  newest_first += "<dt>正文</dt>";
+  std::vector<Chapter> full_list;
+  for (int i = 11; i <= 30; ++i) {
+    newest_first += anchor(std::to_string(i) + ".html", "chapter " + std::to_string(i));
+    full_list.push_back({"http://h/b/" + std::to_string(i) + ".html", "chapter " + std::to_string(i)});
+  }
+  EXPECT_EQ(parse("http://h/b/", gbk(newest_first)), full_list);
+
+  const struct {
+    const char* anchors;
+    std::vector<Chapter> chapters;
+  } cases[] = {
+      // Each repeat keeps its last place and that place's name; the same file
+      // written differently is a different address.
+      {"<a href=\"12.html\">a</a><a href=\"13.html\">b</a><a href=\"/b/12.html\">c</a>"
+       "<a href=\"0013.html\">d</a><a href=\"12.html\">e</a>",
+       {{"http://h/b/13.html", "b"}, {"http://h/b/0013.html", "d"}, {"http://h/b/12.html", "e"}}},
+      {"<a href=\"12.html#x\">a</a><a href=\"12.html\">b</a><a href=\"12.html#x\">c</a>",
+       {{"http://h/b/12.html", "b"}, {"http://h/b/12.html#x", "c"}}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(parse("http://h/b/", c.anchors), c.chapters) << c.anchors;
+}
+
+TEST_F(TableOfContents, LinksThatPageThroughTheListAreNeverChapters) {
+  const struct {
+    const char* name;
+    bool chapter;
+  } cases[] = {
+      {"上一页", false},
+      {"下一页", false},
+      {" \r\n\t　下一页　\x0b\x0c", false},
+      {"<span>上一页</span>", false},
+      {"下一页>>", true},
+      {"下 一页", true},
+      {"上一页下一页", true},
+  };
+  for (const auto& c : cases) {
+    const auto chapters = parse("http://h/b/", gbk(anchor("12_2.html", c.name)));
+    EXPECT_EQ(chapters.size(), c.chapter ? 1u : 0u) << shown(gbk(c.name));
+  }
 }
 
 TEST_F(TableOfContents, ScanEndsAndSkipsAsMarkupDirects) {
@@ -194,6 +237,12 @@ TEST_F(TableOfContents, ScanEndsAndSkipsAsMarkupDirects) {
       {"<a href=\"/b/12.html\">x<a href=\"/b/13.html\">y", {}},
       // "</a>" right after "href=": an empty segment, skipped.
       {"href=</a><a href=\"/b/12.html\">x</a>", {"http://h/b/12.html"}},
+      {"href \r\n= </a><a href\t=\r\n\"/b/12.html\">x</a>", {"http://h/b/12.html"}},
+      // "href" without "=" after it is no link: the scan goes on right after it.
+      {"<a hrefx=\"/b/12.html\">x</a>", {}},
+      {"<a hrefhref=\"/b/12.html\">x</a>", {"http://h/b/12.html"}},
+      {"<a href", {}},
+      {"<a href = ", {}},
       // An "href=" whose "h" is the second byte of a two-byte character is not one.
       {"\x81href=\"/b/12.html\">x</a>", {}},
       {"\xd5\xc2\xd5href=\"/b/12.html\">x</a>href=\"/b/13.html\">y</a>", {"http://h/b/13.html"}},
@@ -218,6 +267,13 @@ TEST_F(TableOfContents, AtMostTheFirstTenThousandHrefAreExamined) {
   for (int i = 0; i < 10000; ++i) skipped_first += anchor("/b/index.html", "c");
   skipped_first += anchor("/b/12.html", "c");
   EXPECT_TRUE(parse("http://h/", skipped_first).empty());
+
+  // Links written with blanks around "=" count; an "href" without "=" does not.
+  std::string spaced(skipped_first), unlinked;
+  for (size_t at = 0; (at = spaced.find("href=", at)) != std::string::npos; at += 8) spaced.replace(at, 5, "href = ");
+  EXPECT_TRUE(parse("http://h/", spaced).empty());
+  for (int i = 0; i < 20000; ++i) unlinked += "<link href rel=\"x\"><a hrefs>c</a>";
+  EXPECT_EQ(parse("http://h/", unlinked + all_chapters).size(), 10000u);
 }
 
 TEST_F(TableOfContents, EachParseStartsFromEmptyListsAndANewTitle) {
@@ -227,6 +283,98 @@ TEST_F(TableOfContents, EachParseStartsFromEmptyListsAndANewTitle) {
   EXPECT_EQ(chapters, (std::vector<Chapter>{{"http://h/b/14.html", "z"}}));
   EXPECT_TRUE(parse("http://h/", "<p>no links</p>").empty());
   EXPECT_TRUE(g_book.title.empty());
+}
+
+// ---- Tables of contents in pages -------------------------------------------------------
+
+TEST_F(TableOfContents, NextPageIsTheFirstNewNextLinkInTheFirstPagesDirectory) {
+  const struct {
+    const char* first_address;
+    const char* address;  // this page
+    std::vector<const char*> read_before;
+    const char* anchors;
+    const char* next;
+  } cases[] = {
+      {"http://h/book/", "http://h/book/", {}, "<a href=\"/book/2/\">下一页</a>", "http://h/book/2/"},
+      {"http://h/list/111883/",
+       "http://h/list/111883/",
+       {},
+       "<a href=\"/list/111883/2/\">下一页</a>",
+       "http://h/list/111883/2/"},
+      {"http://h/book/566244.html",
+       "http://h/book/566244.html",
+       {},
+       "<a href='566244_2.html'> 下一页 </a>",
+       "http://h/book/566244_2.html"},
+      // Later pages resolve against their own address, but stay in the first page's directory.
+      {"http://h/list/111883/",
+       "http://h/list/111883/2/",
+       {},
+       "<a href=\"../3/\"><b>下一页</b></a>",
+       "http://h/list/111883/3/"},
+      {"http://h/list/111883/", "http://h/list/111883/2/", {}, "<a href=\"../../111884/\">下一页</a>", ""},
+      {"https://h/b/7/",
+       "https://h/b/7/",
+       {},
+       "<a href=\"//h/b/7/index_2.html#list\">下一页</a>",
+       "https://h/b/7/index_2.html"},
+      // Outside the first page's directory, or already read: the next such link is taken.
+      {"http://h/b/7/",
+       "http://h/b/7/",
+       {},
+       "<a href=\"/b/8/\">下一页</a><a href=\"http://x/b/7/2.html\">下一页</a><a href=\"/b/7/\">下一页</a>"
+       "<a href=\"index_2.html#top\">下一页</a>",
+       "http://h/b/7/index_2.html"},
+      {"http://h/b/7/",
+       "http://h/b/7/index_3.html",
+       {"http://h/b/7/index_2.html"},
+       "<a href=\"index_2.html#x\">下一页</a><a href=\"index_3.html\">下一页</a>",
+       ""},
+      {"http://h/b/7/#top", "http://h/b/7/#top", {}, "<a href=\"./\">下一页</a>", ""},
+      // Only the name "下一页" leads on; a link that is no chapter leads on too.
+      {"http://h/b/7/", "http://h/b/7/", {}, "<a href=\"2.html\">下一页&gt;</a><a href=\"3.html\">上一页</a>", ""},
+      {"http://h/b/7/",
+       "http://h/b/7/",
+       {},
+       "<a href=\"2.html\">x</a><a href=\"3.html\">下一页</a>",
+       "http://h/b/7/3.html"},
+      {"host/b/7/", "host/b/7/", {}, "<a href=\"http://host/b/7/2.html\">下一页</a>", ""},
+  };
+  for (const auto& c : cases) {
+    std::set<std::string> pages_read(c.read_before.begin(), c.read_before.end());
+    const Text next = read_contents_page(c.first_address, c.address, gbk(c.anchors).c_str(), true, pages_read);
+    EXPECT_EQ(text_bytes(next), c.next) << c.address << " " << c.anchors;
+    EXPECT_TRUE(parsed_chapters().empty()) << c.anchors;
+  }
+}
+
+TEST_F(TableOfContents, PagesAddTheirChaptersUpToTwoHundredPages) {
+  const std::string next_link = gbk(anchor("index_2.html", "下一页"));
+  std::set<std::string> pages_read;
+  Text next = read_contents_page(
+      "http://h/b/", "http://h/b/",
+      (gbk("<title>书名_站</title>") + anchor("11.html", "a") + anchor("12.html", "b") + next_link).c_str(), true,
+      pages_read);
+  EXPECT_EQ(text_bytes(next), "http://h/b/index_2.html");
+  next = read_contents_page("http://h/b/", next.get(),
+                            ("<title>other</title>" + anchor("12.html", "c") + anchor("13.html", "d")).c_str(), false,
+                            pages_read);
+  EXPECT_TRUE(next.empty());
+  EXPECT_EQ(pages_read, (std::set<std::string>{"http://h/b/", "http://h/b/index_2.html"}));
+  keep_last_of_repeated_chapters();
+  EXPECT_EQ(text_bytes(g_book.title), gbk("书名"));
+  EXPECT_EQ(
+      parsed_chapters(),
+      (std::vector<Chapter>{{"http://h/b/11.html", "a"}, {"http://h/b/12.html", "c"}, {"http://h/b/13.html", "d"}}));
+
+  // The page that makes 200 read gives no next page.
+  const std::string last_link = gbk(anchor("index_9.html", "下一页"));
+  for (int i = 0; i < most_contents_pages - 3; ++i) pages_read.insert("http://h/b/x" + std::to_string(i));
+  EXPECT_EQ(text_bytes(read_contents_page("http://h/b/", "http://h/b/y", last_link.c_str(), false, pages_read)), "");
+  pages_read.erase("http://h/b/y");
+  pages_read.erase("http://h/b/x0");
+  EXPECT_EQ(text_bytes(read_contents_page("http://h/b/", "http://h/b/y", last_link.c_str(), false, pages_read)),
+            "http://h/b/index_9.html");
 }
 
 // ---- Fixture pages -------------------------------------------------------------------------
