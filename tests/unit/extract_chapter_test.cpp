@@ -194,9 +194,10 @@ TEST(ChapterText, FixturePagesGiveTheirChaptersByteForByte) {
 // ---- Arbitrary bytes ------------------------------------------------------------------------
 
 TEST(ChapterText, ArbitraryBytesNeverLeadOutOfThePage) {
-  static const char* const pieces[] = {"<div",   "<DIV",          "</div>",     "</DiV>",   ">",   "<br/>",
-                                       "<br />", "&nbsp;",        " ",          "\r\n",     "br",  "/",
-                                       "<",      "charset=utf-8", "charset=\"", "\xef\xbc", "\xe4"};
+  static const char* const pieces[] = {"<div",     "<DIV",          "</div>",     "</DiV>",   ">",    "<br/>",
+                                       "<br />",   "&nbsp;",        " ",          "\r\n",     "br",   "/",
+                                       "<",        "charset=utf-8", "charset=\"", "\xef\xbc", "\xe4", "<script",
+                                       "</SCRIPT", "<style>",       "</p >",      "<Br",      "<!--", "<b>"};
   std::mt19937 random(20240502);
   for (int round = 0; round < 2000; ++round) {
     std::string page;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,50 @@ TEST(SiteLines, LinesInHalfTheChaptersOrMoreLeaveEveryChapter) {
        {a + "\r\n\r\n\r\n" + b, "", "", d}},
   };
   for (const auto& k : cases) EXPECT_EQ(shown(without_site_lines(k.texts)), shown(k.expected)) << shown(k.texts);
+}
+
+// Random texts from a few lines, blanks and bytes that can join two characters:
+// every text keeps its own lines in order, fewer or all of them, or becomes empty.
+TEST(SiteLines, ATextKeepsOnlyItsOwnLinesInOrder) {
+  static const char* const pieces[] = {"\r\n",
+                                       "\r",
+                                       "\n",
+                                       " ",
+                                       "\xa1\xa1",
+                                       "\xa1",
+                                       "\x81",
+                                       "\xb0\xa1",
+                                       "\r\nwww.example.test\r\n",
+                                       "\r\n \xa1\xa1www.example.test\t\r\n",
+                                       "\xb1\xbe\xd5\xbe\xcd\xf8\xd6\xb7\xb1\xbe\xd5\xbe\xcd\xf8\xd6\xb7"};
+  auto lines_of = [](const std::string& text) {
+    std::vector<std::string> lines;
+    size_t begin = 0;
+    for (size_t end; (end = text.find("\r\n", begin)) != std::string::npos; begin = end + 2)
+      lines.push_back(text.substr(begin, end - begin));
+    lines.push_back(text.substr(begin));
+    return lines;
+  };
+  std::mt19937 random(20240611);
+  for (int round = 0; round < 300; ++round) {
+    std::vector<std::string> texts(4 + random() % 6);
+    for (std::string& text : texts) {
+      for (int i = random() % 12; i > 0; --i) text += pieces[random() % std::size(pieces)];
+    }
+    const std::vector<std::string> result = without_site_lines(texts);
+    for (size_t k = 0; k < texts.size(); ++k) {
+      if (result[k].empty() || result[k] == texts[k]) continue;
+      // Split here at every CR LF, a line that the program keeps whole (its CR
+      // is the second byte of a character) is several lines, still in order.
+      const std::vector<std::string> before = lines_of(texts[k]);
+      size_t next = 0;
+      for (const std::string& line : lines_of(result[k])) {
+        while (next < before.size() && before[next] != line) ++next;
+        ASSERT_LT(next, before.size()) << shown(texts);
+        ++next;
+      }
+    }
+  }
 }
 
 }  // namespace
