@@ -45,7 +45,10 @@ TEST(ChapterText, FirstBlockThatPassesBothThresholdsIsTheChapter) {
       {"<DIV ID=\"x\">" + prose(301) + "</Div>", prose(301)},
       // A nested div ends the block at its own "</div>".
       {"<div id=\"content\">" + prose(301) + "<div class=\"ad\">" + gbk("广告") + "</div>" + prose(5) + "</div>",
-       prose(301) + "divclass=\"ad\"" + gbk("广告")},
+       prose(301) + gbk("广告")},
+      // The thresholds count the raw block: a script full of two-byte
+      // characters passes them and leaves no text.
+      {"<div><script>var s='" + prose(301) + "';</script></div><div>" + prose(301) + "</div>", ""},
       {"", ""},
       {"<div>" + prose(400), ""},
       {"</div>" + prose(400) + "<div>", ""},
@@ -73,24 +76,91 @@ TEST(ChapterText, MarkupBecomesLineBreaksOrNothing) {
       {a + "<br />" + b, a + "\r\n" + b},
       {a + "<br /><br />" + b, a + "\r\n" + b},
       {a + "<br/><br/><br/>" + b, a + "\r\n\r\n" + b},
-      {a + "<br>" + b, a + b},
-      {a + "<BR/>" + b, a + "BR" + b},
-      {a + "<BR>" + b, a + "BR" + b},
+      // Line-break tags in every spelling, paragraph ends.
+      {a + "<br>" + b, a + "\r\n" + b},
+      {a + "<BR >" + b, a + "\r\n" + b},
+      {a + "<Br/><br>" + b, a + "\r\n" + b},
+      {a + "<br\r\n/>" + b, a + "\r\n" + b},
+      {a + "</P >" + b, a + "\r\n" + b},
+      {"<p>" + a + "</p><p>" + b + "</p>" + c, a + "\r\n" + b + "\r\n" + c},
+      {a + "<br class=\"x\">" + b + "</pre>" + c, a + b + c},
+      // Other tags, comments, script and style elements go.
+      {a + "<b>" + c + "</b><span class=\"x\">" + c + "</span>" + b, a + c + c + b},
+      {a + "<!-- note -->" + b, a + b},
+      {a + "<script type=\"text/javascript\">if (x < 1 && y > 2) w('<p>" + c + "</p>');</SCRIPT >" + b, a + b},
+      {a + "<Style>p > b { color: red }</style>" + b, a + b},
+      // A tag ends at the first ">", a comment too.
+      {a + "<!-- 1 > 2 -->" + b, a + "2--" + b},
+      {a + "<a title=\"1>2\">" + b, a + "2\"" + b},
+      // "<scripts>" is no script element; an unclosed script runs to the end of the block.
+      {a + "<scripts>" + c + "</scripts>" + b, a + c + b},
+      {a + "<script>var s = '" + c + "';" + b, a},
+      // A "<" that starts no tag, or has no ">" after it, is left to the cleaning rows.
+      {a + "1 < 2 > 0 <3" + b, a + "120" + "3" + b},
+      {a + "<b " + c + "x" + b, a + "b" + c + "x" + b},
+      // A "<" that is the second byte of a two-byte character starts no tag.
+      {a + "\x81</p>" + b, a + "\x81<p" + b},
+      {a + "\x81<script>" + c + "</script>" + b, a + "\x81<script" + c + b},
       {"&nbsp;&nbsp;&nbsp;&nbsp;" + a + "<br/>&nbsp;&nbsp;" + b, a + "\r\n" + b},
       {full_width_blank + full_width_blank + a + "<br/>" + full_width_blank + b,
        full_width_blank + full_width_blank + a + "\r\n" + full_width_blank + b},
       {a + "\r\n" + b, a + b},
       {a + "\n" + b + "\n", a + "\n" + b},
-      {a + " library a/b <p>x</p> &amp; " + b, a + "liaryabpxp&amp;" + b},
+      {a + " library a/b <p>x</p> &amp; " + b, a + "liaryabx\r\n&amp;" + b},
       {"12. " + a + b + " (to be continued)", a + b},
       // A last character whose second byte is below 0x80 loses that byte.
       {a + b + "\x81@", a + b + "\x81"},
-      {"<p>" + a + "</p><p>" + b + "</p>" + c, a + "pp" + b + "p" + c},
   };
   for (const auto& k : cases) {
     const std::string page = "<html><div id=\"content\">" + k.inner + "</div></html>";
     EXPECT_EQ(shown(chapter_of(page)), shown(k.text)) << shown(k.inner);
   }
+}
+
+// ---- Pages of one chapter -------------------------------------------------------------------
+
+TEST(ChapterText, TheFirstPageNamesTheStartTagOfItsBlock) {
+  const struct {
+    std::string page;
+    std::string text;
+    std::string start_tag;
+  } cases[] = {
+      {"<div class=\"nav\">x</div><div id=\"content\">" + prose(301) + "</div>", prose(301), "<div id=\"content\">"},
+      {"<DIV id=\"content\" data-x=\"1>2\">" + prose(301) + "</div>", prose(301), "<DIV id=\"content\" data-x=\"1>"},
+      {"<div>" + prose(300) + "</div>", "", ""},
+  };
+  for (const auto& c : cases) {
+    const ChapterPageText page = chapter_text_of(c.page.c_str());
+    EXPECT_EQ(text_bytes(page.text), c.text) << shown(c.page.substr(0, 200));
+    EXPECT_EQ(text_bytes(page.block_start_tag), c.start_tag) << shown(c.page.substr(0, 200));
+  }
+}
+
+TEST(ChapterText, AFollowPagePrefersTheBlockWithTheFirstPagesStartTag) {
+  const std::string start_tag = "<div id=\"content\">";
+  std::string small_blocks;
+  for (int i = 0; i < 500; ++i) small_blocks += "<div>x</div>";
+  const struct {
+    std::string page;
+    std::string text;
+  } cases[] = {
+      // The same start tag wins over an earlier block that passes the thresholds,
+      // however short its own text.
+      {"<div class=\"nav\">" + prose(400) + "</div>" + start_tag + prose(5) + "</div>", prose(5)},
+      {start_tag + "<script>x</script></div>" + start_tag + "12" + prose(3) + "</div>", prose(3)},
+      // Otherwise the page's own rule decides.
+      {"<div id=\"Content\">" + prose(5) + "</div><div class=\"text\">" + prose(301) + "</div>", prose(301)},
+      {"<div id=\"content\" class=\"x\">" + prose(5) + "</div>", ""},
+      {start_tag + "abc</div>", ""},
+      // The scan stops after 500 blocks, as the page's own rule does.
+      {small_blocks + start_tag + prose(5) + "</div>", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(text_bytes(follow_page_text(c.page.c_str(), start_tag.c_str())), c.text) << shown(c.page.substr(0, 200));
+  }
+  // Without a start tag of the first page only the own rule is left.
+  const std::string page = start_tag + prose(5) + "</div><div>" + prose(301) + "</div>";
+  EXPECT_EQ(text_bytes(follow_page_text(page.c_str(), "")), prose(301));
 }
 
 // ---- Code pages ----------------------------------------------------------------------------
@@ -124,9 +194,10 @@ TEST(ChapterText, FixturePagesGiveTheirChaptersByteForByte) {
 // ---- Arbitrary bytes ------------------------------------------------------------------------
 
 TEST(ChapterText, ArbitraryBytesNeverLeadOutOfThePage) {
-  static const char* const pieces[] = {"<div",   "<DIV",          "</div>",     "</DiV>",   ">",   "<br/>",
-                                       "<br />", "&nbsp;",        " ",          "\r\n",     "br",  "/",
-                                       "<",      "charset=utf-8", "charset=\"", "\xef\xbc", "\xe4"};
+  static const char* const pieces[] = {"<div",     "<DIV",          "</div>",     "</DiV>",   ">",    "<br/>",
+                                       "<br />",   "&nbsp;",        " ",          "\r\n",     "br",   "/",
+                                       "<",        "charset=utf-8", "charset=\"", "\xef\xbc", "\xe4", "<script",
+                                       "</SCRIPT", "<style>",       "</p >",      "<Br",      "<!--", "<b>"};
   std::mt19937 random(20240502);
   for (int round = 0; round < 2000; ++round) {
     std::string page;
