@@ -106,11 +106,11 @@ void end_share_without_text(ChapterDownload& download, int32_t k) {
   set_done_flag(download, k);
 }
 
-void start_workers(const std::shared_ptr<ChapterDownload>& download) {
+void start_workers(const std::shared_ptr<ChapterDownload>& download, ModuleCommand launch) {
   for (int32_t k = 1; k <= worker_count; ++k) {
     offer_download(k, download);
     const ArgCell cells[] = {cell_subroutine(chapter_worker), cell_int(k)};
-    const ArgCell started = call_module_command(launch_thread, 2, cells);
+    const ArgCell started = call_module_command(launch, 2, cells);
     if (started.value == 0 && claim_download(k)) end_share_without_text(*download, k);
   }
 }
@@ -182,7 +182,7 @@ ChapterDownloadResult download_chapters(const ChapterDownloadOptions& options) {
 
   const auto download = std::make_shared<ChapterDownload>(
       options.gate ? options.gate : std::make_shared<PaceGate>(), options.retry_delays);
-  start_workers(download);
+  start_workers(download, options.launch);
   for (int32_t pass = 0; pass < options.wait_passes; ++pass) {
     timed_wait(wait_step_milliseconds, 0);
     if (options.on_wait_step) options.on_wait_step(download->finished.load(std::memory_order_relaxed), n);

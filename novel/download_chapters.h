@@ -35,6 +35,8 @@
 
 #include "novel/site_pace.h"
 #include "platform/os.h"
+#include "runtime/support_modules.h"
+#include "runtime/threads.h"
 
 // What became of the book file and of the chapters in it.
 struct ChapterDownloadResult {
@@ -57,6 +59,8 @@ struct ChapterDownloadOptions {
   RetryDelays retry_delays;
   // The gate of the download, shared with its table of contents; a new one when null.
   std::shared_ptr<PaceGate> gate;
+  // Starts a worker's thread (tests stand in one that fails).
+  ModuleCommand launch = launch_thread;
   // Called on the main thread after every wait step with the number of
   // chapters finished (with or without text) and of all chapters.
   std::function<void(int32_t finished, int32_t total)> on_wait_step;

@@ -140,6 +140,38 @@ TEST_F(DownloadChapters, CountsChaptersWithoutTextAndReplacesAnExistingFile) {
   EXPECT_EQ(result.chapters_without_text, 3) << "two missing pages and one page without prose";
 }
 
+// Starts every worker but the third.
+void launch_all_but_third(ArgCell* result, int32_t count, const ArgCell* cells) {
+  if (count > 1 && cells[1].low() == 3) {
+    result->value = 0;
+    return;
+  }
+  launch_thread(result, count, cells);
+}
+
+TEST_F(DownloadChapters, AWorkerThatCannotStartEndsItsShareAtOnceWithoutText) {
+  REQUIRE_FIXTURE_SERVER();
+  std::vector<TestChapter> chapters;
+  for (int i = 1; i <= 13; ++i) chapters.push_back(served("chapter_gbk", "第" + std::to_string(i) + "章"));
+  fill_book("book", chapters);
+  ChapterDownloadOptions options = quick();
+  options.launch = launch_all_but_third;
+  std::vector<int32_t> finished;
+  options.on_wait_step = [&finished](int32_t done, int32_t total) {
+    EXPECT_EQ(total, 13);
+    finished.push_back(done);
+  };
+  const auto started = std::chrono::steady_clock::now();
+  const ChapterDownloadResult result = download_chapters(options);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30)) << "the wait ran on";
+  EXPECT_EQ(result.chapters_without_text, 2) << "chapters 3 and 13";
+  std::string expected;
+  for (int i = 0; i < 13; ++i) expected += i == 2 || i == 12 ? chapters[i].name + "\r\n\r\n" : stored(chapters[i]);
+  EXPECT_TRUE(file_bytes(folder_ / "book.txt") == expected);
+  ASSERT_FALSE(finished.empty());
+  EXPECT_EQ(finished.back(), 13) << "every chapter counts as finished, the third share's too";
+}
+
 TEST_F(DownloadChapters, WithoutChaptersNothingIsStartedOrWritten) {
   fill_book("book", {});
   const ChapterDownloadResult result = download_chapters(quick());
