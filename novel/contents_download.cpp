@@ -52,7 +52,8 @@ bool download_table_of_contents(const char* address, PaceGate& gate, const Retry
   if (first.length() < shortest_contents_page) return false;
   std::set<std::string> pages_read;
   Text next = read_contents_page(address, address, first.get(), true, pages_read);
-  for (int32_t pages = 1; !next.empty() && pages < most_contents_pages; ++pages) {
+  // The parser names no next page once most_contents_pages have been read.
+  while (!next.empty()) {
     const Text page = fetch_contents_page(next.get(), gate, delays);
     if (page.length() < shortest_contents_page) break;
     next = read_contents_page(address, next.get(), page.get(), false, pages_read);

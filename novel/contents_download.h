@@ -6,7 +6,8 @@
 // when they declare it, and read by the table-of-contents parser, which names
 // the next page ("下一页") when the table goes on. A page shorter than 1000
 // bytes is no table of contents: on the first page that ends the download, on
-// a later one it ends the following. At most 200 pages are read. Then every
+// a later one it ends the following. At most most_contents_pages are read
+// (novel/table_of_contents.h). Then every
 // chapter address that stands more than once keeps only its last place.
 //
 // Runs on the main thread: its waits keep the dialog answering (timed_wait).
@@ -14,7 +15,6 @@
 
 #include "novel/site_pace.h"
 
-inline constexpr int32_t most_contents_pages = 200;
 inline constexpr int32_t shortest_contents_page = 1000;
 
 // Fills Book.title and the chapter lists from the table of contents at address.
