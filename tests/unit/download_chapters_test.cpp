@@ -39,6 +39,13 @@ TestChapter served(const std::string& page, const std::string& name, const std::
   return {"/fixtures/pages/" + page + ".html" + query, gbk(name), page_fixture(page + ".expected")};
 }
 
+// Chapter i (from 1) of a book made of the fixture chapters in turn; no line of
+// one stands in another, so none is taken for a line of the site's own.
+TestChapter nth(int i, const std::string& query = "") {
+  static const char* const pages[] = {"chapter_gbk", "chapter_utf8", "chapter_single_quoted", "chapter_utf8_quoted"};
+  return served(pages[(i - 1) % 4], "第" + std::to_string(i) + "章", query);
+}
+
 TestChapter missing(const std::string& name) { return {"/fixtures/pages/no-such-chapter.html", gbk(name), ""}; }
 
 std::string stored(const TestChapter& chapter) { return chapter.name + "\r\n" + chapter.expected + "\r\n"; }
@@ -97,9 +104,7 @@ TEST_F(DownloadChapters, WritesEveryChapterInListOrderWhateverOrderTheWorkersFin
   // Chapter 1 is answered last, so worker 1 finishes after all the others;
   // with 11 chapters worker 1 also reads chapter 11.
   std::vector<TestChapter> eleven;
-  for (int i = 1; i <= 11; ++i)
-    eleven.push_back(
-        served(i % 2 ? "chapter_gbk" : "chapter_utf8", "第" + std::to_string(i) + "章", i == 1 ? "?delay=600" : ""));
+  for (int i = 1; i <= 11; ++i) eleven.push_back(nth(i, i == 1 ? "?delay=600" : ""));
   std::vector<TestChapter> ten(eleven.begin(), eleven.begin() + 10);
   const Case cases[] = {
       {"3 chapters, seven workers without a share",
@@ -152,7 +157,7 @@ void launch_all_but_third(ArgCell* result, int32_t count, const ArgCell* cells) 
 TEST_F(DownloadChapters, AWorkerThatCannotStartEndsItsShareAtOnceWithoutText) {
   REQUIRE_FIXTURE_SERVER();
   std::vector<TestChapter> chapters;
-  for (int i = 1; i <= 13; ++i) chapters.push_back(served("chapter_gbk", "第" + std::to_string(i) + "章"));
+  for (int i = 1; i <= 13; ++i) chapters.push_back(nth(i));
   fill_book("book", chapters);
   ChapterDownloadOptions options = quick();
   options.launch = launch_all_but_third;
