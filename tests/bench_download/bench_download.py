@@ -4,7 +4,7 @@ from the fixture server, every page answered 20 ms late, and in the same run
 the same 1,000 pages fetched by curl --parallel --parallel-max 10.
 
   bench_download.py --program download_bench[.exe] --work DIR [--wine-run tests/wine-run]
-  bench_download.py --throttled --program download_bench[.exe] --work DIR [--wine-run ...] [--real-sites]
+  bench_download.py --throttled --program download_bench[.exe] --work DIR [--wine-run tests/wine-run]
 
 Prints both wall times, their ratio and, for the native program, the peak
 resident memory of the download beside the book's size. The floor is
@@ -14,9 +14,10 @@ polling step. The book file is checked byte for byte; a wrong book fails the run
 --throttled: 300 chapters from a server that allows 20 requests a second (a
 bucket of 20) and answers 429 with "Retry-After: 1" beyond, every page 20 ms
 late. Prints whether the book is complete and the time against the ideal of
-300 / 20 = 15 s (the goal is under 1.5 times that). It never fails on time; an
-incomplete book fails it only with --real-sites (or NOVELFETCH_E2E_REAL_SITES=1),
-for a program that paces itself to the site.
+300 / 20 = 15 s (the goal is under 1.5 times that). It fails only when the book
+could not be saved: how complete the book comes out on so tight a site is a
+figure, as the time is (the download tests check complete books on throttling
+sites with room to spare).
 """
 import argparse
 import json
@@ -131,7 +132,7 @@ def throttled(args, work, sites, folder):
           % ("yes" if complete else "no", without_text, sum(stats["requests"].values()), stats["refused"]))
     print("download %.3f s (process %.3f s) against the ideal %.0f s: %.2f x (goal under 1.5 x)"
           % (inner, wall, IDEAL_THROTTLED, inner / IDEAL_THROTTLED))
-    return 1 if args.real_sites and not complete else 0
+    return 0 if run.returncode == 0 else 1
 
 
 def main():
@@ -140,9 +141,7 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--wine-run")
     parser.add_argument("--throttled", action="store_true", help="the 300 chapters from a throttling server")
-    parser.add_argument("--real-sites", action="store_true", help="an incomplete throttled book fails the run")
     args = parser.parse_args()
-    args.real_sites = args.real_sites or os.environ.get("NOVELFETCH_E2E_REAL_SITES") == "1"
     work = os.path.abspath(args.work)
     sites = os.path.join(work, "sites")
     folder = os.path.join(work, "book")

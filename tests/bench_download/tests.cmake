@@ -15,5 +15,5 @@ endif()
 add_test(NAME download_bench COMMAND ${NOVELFETCH_BENCH_COMMAND} --work ${CMAKE_BINARY_DIR}/bench-download)
 set_tests_properties(download_bench PROPERTIES TIMEOUT 600)
 add_test(NAME download_bench_throttled COMMAND ${NOVELFETCH_BENCH_COMMAND} --throttled
-  --work ${CMAKE_BINARY_DIR}/bench-download-throttled ${NOVELFETCH_E2E_REAL_SITES_FLAG})
+  --work ${CMAKE_BINARY_DIR}/bench-download-throttled)
 set_tests_properties(download_bench_throttled PROPERTIES TIMEOUT 600)
