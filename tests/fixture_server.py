@@ -33,12 +33,30 @@ being its index.html; a missing file is a 404 with a small HTML body):
 
 Any path takes the query "delay=MS" to wait that long before answering; --latency
 adds the same wait to every request. The server speaks HTTP/1.1 with keep-alive.
+
+A site's pace (all off unless asked for; see "A site's pace" below):
+
+  --throttle 429|503|busy  one token bucket for the whole server (--rate tokens a
+                           second, at most --burst); a request that finds it empty
+                           is answered 429, 503, or with a short 200 page saying
+                           "访问太频繁，请稍后再试" that also bans every request for
+                           --ban seconds; --retry-after S adds "Retry-After: S" to
+                           the 429 and 503 answers
+  --flaky                  the first request for each chapter page (NNN.html,
+                           NNN_K.html) fails, in turn, as 500, a reset connection,
+                           an empty 200, the page cut before its prose, 502; the
+                           next request gets the page
+  /stats                   JSON: requests per path, refused requests, flaky failures
 """
 
 import argparse
+import collections
 import gzip
 import http.server
+import io
+import json
 import os
+import re
 import signal
 import socket
 import socketserver
@@ -127,6 +145,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         path = address.path
         parts = path.strip("/").split("/")
         try:
+            if answer_paced(self, path):
+                return
             self.answer(path, parts)
         except (BrokenPipeError, ConnectionResetError):
             self.close_connection = True
@@ -218,18 +238,152 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     allow_reuse_address = True
     request_queue_size = 128
 
-    def __init__(self, root, latency):
+    def __init__(self, root, latency, pace):
         super().__init__(("127.0.0.1", 0), Handler)
         self.root = root
         self.latency = latency
+        self.pace = pace
         self.last_request = time.monotonic()
 
     def touch(self):
         self.last_request = time.monotonic()
 
 
+# ---- A site's pace: throttling and flaky answers ------------------------------------
+#
+# Real novel sites refuse a client that asks too fast and fail now and then. The
+# server counts every request by path (for /stats), and, when asked for, answers
+# as such a site does. The token bucket is one for the whole server, as a site
+# counts one client's requests whatever it asks for; an over-limit request does
+# not take a token, and neither does a request during a ban.
+
+BUSY_PAGE = ('<!DOCTYPE html><html><head><meta http-equiv="Content-Type" content="text/html; charset=%s" />'
+             "<title>提示</title></head><body><p>访问太频繁，请稍后再试</p></body></html>")
+REFUSAL_PAGE = "<html><head><title>%d</title></head><body><h1>%s</h1></body></html>"
+FLAKY_FAILURES = ("500", "reset", "empty", "cut", "502")
+CHAPTER_PAGE = re.compile(r"/\d+(_\d+)?\.html?$")
+
+
+class TokenBucket:
+    def __init__(self, rate, burst):
+        self.rate = rate
+        self.burst = burst
+        self.tokens = float(burst)
+        self.stamp = time.monotonic()
+
+    def take(self, now):
+        self.tokens = min(float(self.burst), self.tokens + (now - self.stamp) * self.rate)
+        self.stamp = now
+        if self.tokens < 1.0:
+            return False
+        self.tokens -= 1.0
+        return True
+
+
+class Pace:
+    def __init__(self, args):
+        self.lock = threading.Lock()
+        self.mode = args.throttle
+        self.bucket = TokenBucket(args.rate, args.burst)
+        self.retry_after = args.retry_after
+        self.ban_seconds = args.ban
+        self.banned_until = 0.0
+        self.busy_page = (BUSY_PAGE % args.encoding).encode(args.encoding)
+        self.flaky = args.flaky
+        self.flaky_failures = {}  # chapter path: how its first request failed
+        self.requests = collections.Counter()
+        self.refused = 0
+
+    def refusal(self, path):
+        """Counts the request; the throttle mode when it is refused, else None."""
+        with self.lock:
+            self.requests[path] += 1
+            if not self.mode:
+                return None
+            now = time.monotonic()
+            if now >= self.banned_until:
+                if self.bucket.take(now):
+                    return None
+                if self.mode == "busy":
+                    self.banned_until = now + self.ban_seconds
+            self.refused += 1
+            return self.mode
+
+    def flaky_failure(self, path):
+        """How the first request for a chapter page fails; None for any other request."""
+        with self.lock:
+            if not self.flaky or not CHAPTER_PAGE.search(path) or path in self.flaky_failures:
+                return None
+            kind = FLAKY_FAILURES[len(self.flaky_failures) % len(FLAKY_FAILURES)]
+            self.flaky_failures[path] = kind
+            return kind
+
+    def stats(self):
+        with self.lock:
+            return {"requests": dict(self.requests), "refused": self.refused, "flaky": dict(self.flaky_failures)}
+
+
+def answer_paced(handler, path):
+    """Answers the request when the site's pace decides it; False lets it through."""
+    pace = handler.server.pace
+    if path == "/stats":
+        handler.send_body(json.dumps(pace.stats(), ensure_ascii=False).encode(), content_type="application/json")
+        return True
+    refusal = pace.refusal(path)
+    headers = [("Retry-After", str(pace.retry_after))] if pace.retry_after is not None else []
+    if refusal == "busy":
+        handler.send_body(pace.busy_page)
+    elif refusal == "429":
+        handler.send_body((REFUSAL_PAGE % (429, "Too Many Requests")).encode(), status=429, headers=headers)
+    elif refusal == "503":
+        handler.send_body((REFUSAL_PAGE % (503, "Service Unavailable")).encode(), status=503, headers=headers)
+    if refusal:
+        return True
+    body = handler.page_body(path) if pace.flaky else None
+    failure = pace.flaky_failure(path) if body is not None else None
+    if failure in ("500", "502"):
+        handler.send_body((REFUSAL_PAGE % (int(failure), "Server Error")).encode(), status=int(failure))
+    elif failure == "reset":
+        # Closed here and now with a zero linger time, the connection is reset
+        # before any byte of an answer (the server's own close would send a FIN
+        # first). The handler finishes on empty stand-ins.
+        handler.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        handler.rfile.close()
+        handler.connection.close()
+        handler.rfile, handler.wfile = io.BytesIO(), io.BytesIO()
+        handler.close_connection = True
+    elif failure == "empty":
+        handler.send_body(b"")
+    elif failure == "cut":
+        prose = body.find(b'<div id="content"')
+        handler.send_body(body[:prose if prose >= 0 else len(body) // 2])
+    return failure is not None
+
+
+def add_pace_options(parser):
+    parser.add_argument("--throttle", choices=["429", "503", "busy"], help="answer over-limit requests so")
+    parser.add_argument("--rate", type=float, default=10.0, help="tokens a second of the throttle's bucket")
+    parser.add_argument("--burst", type=int, default=10, help="tokens the throttle's bucket holds")
+    parser.add_argument("--retry-after", type=int, help="seconds sent as Retry-After with 429 and 503")
+    parser.add_argument("--ban", type=float, default=3.0, help="seconds of the busy page's ban")
+    parser.add_argument("--flaky", action="store_true", help="the first request for each chapter page fails")
+    parser.add_argument("--encoding", default="gbk", help="encoding of the busy page")
+
+
+def pace_arguments(args):
+    """The pace options again, for the server started in the background."""
+    out = ["--rate", str(args.rate), "--burst", str(args.burst), "--ban", str(args.ban), "--encoding", args.encoding]
+    if args.throttle:
+        out += ["--throttle", args.throttle]
+    if args.retry_after is not None:
+        out += ["--retry-after", str(args.retry_after)]
+    if args.flaky:
+        out.append("--flaky")
+    return out
+
+
 def serve(args):
-    server = Server(os.path.abspath(args.root), args.latency)
+    server = Server(os.path.abspath(args.root), args.latency, Pace(args))
     port = server.server_address[1]
     print("port %d" % port, flush=True)
     if args.pid_file:
@@ -261,6 +415,7 @@ def start_in_background(args):
                "--latency", str(args.latency), "--idle-exit", str(args.idle_exit)]
     if args.pid_file:
         command += ["--pid-file", args.pid_file]
+    command += pace_arguments(args)
     subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                      start_new_session=True)
     end = time.monotonic() + 20
@@ -297,6 +452,7 @@ def main():
     parser.add_argument("--idle-exit", type=int, default=600, help="seconds without a request before it ends")
     parser.add_argument("--background", action="store_true", help="start detached; needs --port-file")
     parser.add_argument("--stop", metavar="PID_FILE", help="stop the server whose pid file this is")
+    add_pace_options(parser)
     args = parser.parse_args()
     if args.stop:
         return stop(args.stop)

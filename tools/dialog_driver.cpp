@@ -9,7 +9,10 @@
 // command line that reaches a Windows program under another locale cannot be
 // trusted to carry anything but ASCII.
 //
-//   find CAPTION MS        wait up to MS milliseconds for a top-level dialog whose caption begins with CAPTION
+//   find CAPTION MS        wait up to MS milliseconds for a top-level window
+//   dialogs CAPTION        every top-level dialog whose caption begins with CAPTION:
+//                          "dialog HANDLE CAPTION", one line each
+//   use HANDLE             drives the dialog of that window handle (as "dialogs" printed it)
 //   units W H              the dialog's client size in dialog units, as its template says
 //   controls               id, class, style, extended style, rectangle in dialog units, text
 //   window                 caption, style, extended style, client size in pixels
@@ -18,6 +21,7 @@
 //   wait-text ID TEXT MS   wait until control ID holds exactly TEXT
 //   focus                  the id of the control that has the keyboard focus
 //   type TEXT              types TEXT with the keyboard into the focused control
+//   paste TEXT             puts TEXT on the clipboard and presses Ctrl+V in the focused control
 //   key NAME               presses escape, enter or tab
 //   click ID               clicks control ID with the mouse
 //   close                  presses the close box (the system command SC_CLOSE)
@@ -243,33 +247,10 @@ void print_template(const char* file) {
 
 // ---- Steps ----------------------------------------------------------------
 
-// A top-level dialog whose caption begins with wanted: while a download runs
-// the caption goes on with its progress.
-struct CaptionSearch {
-  const std::wstring* wanted;
-  HWND found;
-};
-
-BOOL CALLBACK match_caption(HWND window, LPARAM data) {
-  auto* search = reinterpret_cast<CaptionSearch*>(data);
-  wchar_t class_name[16] = {};
-  GetClassNameW(window, class_name, 16);
-  if (std::wcscmp(class_name, L"#32770") != 0) return TRUE;  // the dialog class
-  if (window_text(window).rfind(*search->wanted, 0) != 0) return TRUE;
-  search->found = window;
-  return FALSE;
-}
-
-HWND dialog_with_caption(const std::wstring& wanted) {
-  CaptionSearch search{&wanted, nullptr};
-  EnumWindows(match_caption, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
 void find(const char* caption, const char* milliseconds) {
   const std::wstring wanted = unescaped(caption);
   const DWORD until = GetTickCount() + std::strtoul(milliseconds, nullptr, 10);
-  while (!(g_dialog = dialog_with_caption(wanted))) {
+  while (!(g_dialog = FindWindowW(MAKEINTATOM(32770), wanted.c_str()))) {  // the dialog class
     if (GetTickCount() > until) fail("no window " + quoted(wanted));
     Sleep(100);
   }
@@ -342,6 +323,61 @@ void type(const char* text) {
   }
   send_keys(inputs);
   say("typed");
+}
+
+void paste(const char* text) {
+  need_dialog();
+  const std::wstring wide = unescaped(text);
+  const size_t bytes = (wide.size() + 1) * sizeof(wchar_t);
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+  if (!memory) fail("no memory for the clipboard");
+  std::memcpy(GlobalLock(memory), wide.c_str(), bytes);
+  GlobalUnlock(memory);
+  if (!OpenClipboard(nullptr)) fail("cannot open the clipboard");
+  EmptyClipboard();
+  // The clipboard owns the memory once SetClipboardData has taken it.
+  if (!SetClipboardData(CF_UNICODETEXT, memory)) {
+    CloseClipboard();
+    GlobalFree(memory);
+    fail("cannot set the clipboard");
+  }
+  CloseClipboard();
+  send_keys({key_input(VK_CONTROL, 0, 0), key_input('V', 0, 0), key_input('V', 0, KEYEVENTF_KEYUP),
+             key_input(VK_CONTROL, 0, KEYEVENTF_KEYUP)});
+  say("pasted");
+}
+
+// Dialogs are told apart by their window handles, since several instances of
+// the program show the same caption, and a caption may change while it runs.
+struct DialogSearch {
+  std::wstring caption_start;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK collect_dialog(HWND window, LPARAM search_address) {
+  auto* search = reinterpret_cast<DialogSearch*>(search_address);
+  wchar_t class_name[16] = {};
+  GetClassNameW(window, class_name, 16);
+  if (std::wcscmp(class_name, L"#32770") == 0 && IsWindowVisible(window) &&
+      window_text(window).rfind(search->caption_start, 0) == 0) {
+    search->found.push_back(window);
+  }
+  return TRUE;
+}
+
+void list_dialogs(const char* caption_start) {
+  DialogSearch search{unescaped(caption_start), {}};
+  EnumWindows(collect_dialog, reinterpret_cast<LPARAM>(&search));
+  for (HWND window : search.found) {
+    say("dialog " + hex(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window))) + " " +
+        quoted(window_text(window)));
+  }
+}
+
+void use_dialog(const char* handle) {
+  g_dialog = reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoul(handle, nullptr, 16)));
+  if (!IsWindow(g_dialog)) fail(std::string("no window ") + handle);
+  say(std::string("using ") + handle);
 }
 
 void key(const char* name) {
@@ -417,8 +453,14 @@ int main() {
       wait_text(id, text, next());
     } else if (step == "focus") {
       print_focus();
+    } else if (step == "dialogs") {
+      list_dialogs(next());
+    } else if (step == "use") {
+      use_dialog(next());
     } else if (step == "type") {
       type(next());
+    } else if (step == "paste") {
+      paste(next());
     } else if (step == "key") {
       key(next());
     } else if (step == "click") {
