@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Whole downloads through the real program's dialog, as a user makes them.
 
-  download_e2e.py linux --program novelfetch --work DIR [--real-sites]
+  download_e2e.py linux --program novelfetch --work DIR
   download_e2e.py windows --program novelfetch.exe --driver dialog_driver.exe
-                  --wine-run tests/wine-run --prefix DIR --work DIR [--real-sites]
+                  --wine-run tests/wine-run --prefix DIR --work DIR
 
 The fixture novel sites (tests/fixtures/sites/make_sites.py) are written under
 DIR and served on 127.0.0.1 by tests/fixture_server.py, which this script
@@ -17,7 +17,7 @@ accessibility bus (AT-SPI), the way a screen reader would; the script runs
 itself inside a private D-Bus session for that. On Windows the dialog driver
 (tools/dialog_driver.cpp) does it through the window messages of Win32.
 
---real-sites (or NOVELFETCH_E2E_REAL_SITES=1) adds the downloads from pages as
+Besides the generated novel sites it downloads from pages as
 real novel sites serve them (tests/fixtures/sites/real_sites.py), from servers
 that throttle or fail now and then, the hanging chapter on Windows too, a
 chapter that is only a picture, the progress in the caption, and an address of
@@ -49,7 +49,6 @@ DONE = "读小说完成\r\n"
 NOT_SAVED = "保存小说失败\r\n"
 FINAL_ENDINGS = (DONE, NOT_SAVED, PAGE_ERROR)
 PROGRESS = re.compile("^" + CAPTION + r" - 已读 (\d+)/(\d+) 章$")
-REAL_SITES_VARIABLE = "NOVELFETCH_E2E_REAL_SITES"
 
 # Real-site pages, downloaded one after the other in one program.
 REAL_SITE_NAMES = ["biquge", "paged", "paged2", "forms", "split", "split2", "sitelines", "tags"]
@@ -702,28 +701,22 @@ class Suite:
         check(after == CAPTION, "after the download the caption is %s again: %s" % (CAPTION, shown(after)))
 
     def run_all(self):
-        real = self.args.real_sites
         started, servers = [], []
         try:
             # Downloads that wait for time limits and retries go on while the
-            # other runs are made. The hanging chapter ends by the client's
-            # time-outs; on Windows only the real-site rules bound those.
+            # other runs are made.
             started.append(self.start("failing", "failing", 120))
-            if real:
-                started.append(self.start("hanging", "hanging", HANGING_BOUND + 60,
-                                          checks=self.check_requests("/silent/1002.html", 4, HANGING_BOUND)))
-                started.append(self.start("pictures", "pictures", PICTURE_BOUND + 60,
-                                          checks=self.check_requests("/pictures/1005.html", 4, PICTURE_BOUND)))
-                for name, options in PACED:
-                    servers.append(FixtureServer(self.root, self.args.work, options + PACE, "paced-" + name))
-                    started.append(self.start("paced-" + name, PACED_SITE, 240, servers[-1], self.check_paced))
-            elif self.args.platform == "linux":
-                started.append(self.start("hanging", "hanging", 180))
+            started.append(self.start("hanging", "hanging", HANGING_BOUND + 60,
+                                      checks=self.check_requests("/silent/1002.html", 4, HANGING_BOUND)))
+            started.append(self.start("pictures", "pictures", PICTURE_BOUND + 60,
+                                      checks=self.check_requests("/pictures/1005.html", 4, PICTURE_BOUND)))
+            for name, options in PACED:
+                servers.append(FixtureServer(self.root, self.args.work, options + PACE, "paced-" + name))
+                started.append(self.start("paced-" + name, PACED_SITE, 240, servers[-1], self.check_paced))
             self.run_many()
             self.run_thousand()
             self.run_closing()
-            if real:
-                self.run_real_sites()
+            self.run_real_sites()
             if self.args.second_command:
                 self.run_second_command()
             trips = self.round_trips
@@ -748,10 +741,7 @@ def main():
     parser.add_argument("--prefix")
     parser.add_argument("--second-command", help="Linux: linux_second_command, which sends a command during a download")
     parser.add_argument("--work", required=True)
-    parser.add_argument("--real-sites", action="store_true",
-                        help="also the cases of real sites' pages and pace (or %s=1)" % REAL_SITES_VARIABLE)
     args = parser.parse_args()
-    args.real_sites = args.real_sites or os.environ.get(REAL_SITES_VARIABLE) == "1"
     args.program = os.path.abspath(args.program)
     args.work = os.path.abspath(args.work)
     os.makedirs(args.work, exist_ok=True)

@@ -9,7 +9,7 @@ if(CMAKE_CROSSCOMPILING)
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/download_e2e.py windows
       --program $<TARGET_FILE:novelfetch> --driver $<TARGET_FILE:dialog_driver>
       --wine-run ${CMAKE_CURRENT_LIST_DIR}/../wine-run --prefix ${CMAKE_BINARY_DIR}/e2e-wineprefix
-      --work ${NOVELFETCH_DOWNLOAD_WORK} ${NOVELFETCH_E2E_REAL_SITES_FLAG})
+      --work ${NOVELFETCH_DOWNLOAD_WORK})
   set_tests_properties(download_windows PROPERTIES TIMEOUT 1200 RESOURCE_LOCK e2e-wineprefix)
 else()
   add_executable(linux_second_command ${CMAKE_CURRENT_LIST_DIR}/linux_second_command.cpp)
@@ -17,6 +17,6 @@ else()
   add_test(NAME download_linux
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/download_e2e.py linux
       --program $<TARGET_FILE:novelfetch> --second-command $<TARGET_FILE:linux_second_command>
-      --work ${NOVELFETCH_DOWNLOAD_WORK} ${NOVELFETCH_E2E_REAL_SITES_FLAG})
+      --work ${NOVELFETCH_DOWNLOAD_WORK})
   set_tests_properties(download_linux PROPERTIES TIMEOUT 900)
 endif()

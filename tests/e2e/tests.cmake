@@ -23,7 +23,7 @@ if(CMAKE_CROSSCOMPILING)
       COMMAND ${Python3_EXECUTABLE} ${NOVELFETCH_E2E}/dialog_e2e.py windows
         --program $<TARGET_FILE:novelfetch> --driver $<TARGET_FILE:dialog_driver>
         --wine-run ${CMAKE_CURRENT_LIST_DIR}/../wine-run --prefix ${CMAKE_BINARY_DIR}/e2e-wineprefix
-        --locale ${locale} --shots ${NOVELFETCH_SHOTS} ${NOVELFETCH_E2E_REAL_SITES_FLAG})
+        --locale ${locale} --shots ${NOVELFETCH_SHOTS})
     # One Wine prefix: its windows are visible to every program in it.
     set_tests_properties(dialog_windows_${locale} PROPERTIES TIMEOUT 600 RESOURCE_LOCK e2e-wineprefix)
   endforeach()
@@ -39,7 +39,7 @@ else()
 
   add_test(NAME dialog_linux
     COMMAND ${Python3_EXECUTABLE} ${NOVELFETCH_E2E}/dialog_e2e.py linux
-      --program $<TARGET_FILE:novelfetch> --shots ${NOVELFETCH_SHOTS} ${NOVELFETCH_E2E_REAL_SITES_FLAG})
+      --program $<TARGET_FILE:novelfetch> --shots ${NOVELFETCH_SHOTS})
   set_tests_properties(dialog_linux PROPERTIES TIMEOUT 300)
 endif()
 include(${CMAKE_CURRENT_LIST_DIR}/download_tests.cmake)
