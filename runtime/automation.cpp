@@ -40,6 +40,11 @@ Variant* get_property(AutomationObject& object, const char* member, std::initial
   return get_property(static_cast<int32_t>(cells.size()), cells.data());
 }
 
+Variant* call_function(AutomationObject& object, const char* member, std::initializer_list<ArgCell> arguments) {
+  const std::vector<ArgCell> cells = member_cells(object, member, arguments);
+  return call_function(static_cast<int32_t>(cells.size()), cells.data());
+}
+
 Text object_error_text(AutomationObject& object) {
   const ArgCell cell = cell_object(&object);
   return Text::adopt(object_error_text(1, &cell));
@@ -53,4 +58,9 @@ void clear_variant(Variant& value) {
 ByteSet variant_to_bytes(Variant& value, std::optional<int32_t> index) {
   const ArgCell cells[] = {cell_variant(&value), index ? cell_int(*index) : cell_omitted()};
   return ByteSet::adopt(variant_to_bytes(2, cells));
+}
+
+Text variant_to_text(Variant& value) {
+  const ArgCell cell = cell_variant(&value);
+  return Text::adopt(variant_to_text(1, &cell));
 }

@@ -103,6 +103,10 @@ void release_object(int32_t count, const ArgCell* cells);
 void call_method(int32_t count, const ArgCell* cells);
 // (object, member, arguments...): a new Variant, VT_EMPTY when the call failed.
 Variant* get_property(int32_t count, const ArgCell* cells);
+// (object, member, arguments...): invoked as call_method invokes it, but the
+// member's return value comes back as a new Variant (VT_EMPTY when the member
+// returned nothing or the call failed before the member ran).
+Variant* call_function(int32_t count, const ArgCell* cells);
 // (object): the system's text for the last result (its line break included);
 // null when the last result is 0 or has no text.
 char* object_error_text(int32_t count, const ArgCell* cells);
@@ -112,6 +116,9 @@ void clear_variant(int32_t count, const ArgCell* cells);
 // when it holds no bytes. A byte array is taken whole; any other value (or the
 // indexed element of another array) is converted to a byte array first.
 void* variant_to_bytes(int32_t count, const ArgCell* cells);
+// (Variant): the string a VT_BSTR Variant holds, as a new Text in code page
+// 936; null for the empty string and for a Variant of any other type.
+char* variant_to_text(int32_t count, const ArgCell* cells);
 
 // A shallow copy of value, or of its element number index - 1 (0 when index is
 // omitted or below 1) when it holds an array; false when the index lies beyond
@@ -132,9 +139,11 @@ bool create_object(AutomationObject& object, const char* class_name, const char*
 void release_object(AutomationObject& object);
 void call_method(AutomationObject& object, const char* member, std::initializer_list<ArgCell> arguments = {});
 Variant* get_property(AutomationObject& object, const char* member, std::initializer_list<ArgCell> arguments = {});
+Variant* call_function(AutomationObject& object, const char* member, std::initializer_list<ArgCell> arguments = {});
 Text object_error_text(AutomationObject& object);
 void clear_variant(Variant& value);
 ByteSet variant_to_bytes(Variant& value, std::optional<int32_t> index = std::nullopt);
+Text variant_to_text(Variant& value);
 
 // Owns one record from the runtime heap: releases its object and frees it.
 class AutomationHandle {

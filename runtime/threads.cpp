@@ -128,3 +128,15 @@ bool timed_wait(int32_t amount, int32_t unit) {
 }
 
 void process_pending_messages() { os::dispatch_pending_messages(); }
+
+void wait_for_messages(uint32_t milliseconds) {
+  const uint32_t woken = os::MsgWaitForMultipleObjects(0, nullptr, os::Bool(0), milliseconds,
+                                                       os::QS_ALLINPUT_WITHOUT_RAWINPUT);
+  if (woken == os::WAIT_OBJECT_0) {
+    process_pending_messages();
+  } else if (woken == os::WAIT_FAILED) {
+    // Without a way to wait for messages the time still has to pass.
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    process_pending_messages();
+  }
+}

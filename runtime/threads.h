@@ -46,3 +46,9 @@ int64_t timed_wait_due_time(int32_t amount, int32_t unit);
 // arrive meanwhile) and returns once none is left; a WM_QUIT at the head of the
 // queue stays there.
 void process_pending_messages();
+
+// Waits until a message arrives for the calling thread or milliseconds have
+// passed, whichever comes first, and dispatches what has arrived. It returns
+// right after dispatching, so a caller that waits for something a message
+// brings (the progress of an asynchronous request) learns of it at once.
+void wait_for_messages(uint32_t milliseconds);

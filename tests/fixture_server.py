@@ -15,7 +15,8 @@ it behind.
 Paths (everything else is a file under --root, a folder's path ending in "/"
 being its index.html; a missing file is a 404 with a small HTML body):
 
-  /status/CODE           an HTML body with status CODE (404, 500, ...)
+  /status/CODE           an HTML body with status CODE (404, 500, ...); the query
+                         "retry-after=VALUE" adds the header Retry-After: VALUE
   /empty                 200 with an empty body
   /nul                   200, body "abc", a zero byte, then more text
   /utf8/N                200, N bytes of UTF-8 Chinese text (no zero byte)
@@ -27,6 +28,7 @@ being its index.html; a missing file is a 404 with a small HTML body):
   /redirect-loop         a 302 to itself, forever
   /endless               200 without a length, a body that never ends
   /stall                 200, a few bytes of the body, then silence
+  /trickle               200 with Content-Length 4000, then one byte of it a second
   /silent                reads the request and never answers
   /reset                 promises 100000 bytes, sends 1000, then resets the connection
   /big/N                 200 with Content-Length N and N bytes (e.g. /big/104857600)
@@ -144,6 +146,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             time.sleep(delay / 1000.0)
         path = address.path
         parts = path.strip("/").split("/")
+        self.query = query
         try:
             if answer_paced(self, path):
                 return
@@ -156,7 +159,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if head == "status" and len(parts) == 2:
             code = int(parts[1])
             body = ("<html><head><title>%d</title></head><body><h1>status %d</h1></body></html>" % (code, code)).encode()
-            self.send_body(body, status=code)
+            retry_after = [("Retry-After", value) for value in self.query.get("retry-after", [])]
+            self.send_body(body, status=code, headers=retry_after)
         elif head == "empty":
             self.send_body(b"")
         elif head == "nul":
@@ -202,6 +206,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(b"a few bytes")
             self.wfile.flush()
             self.wait_silently(300)
+        elif head == "trickle":
+            self.send_response(200)
+            self.send_header("Content-Type", "text/plain")
+            self.send_header("Content-Length", "4000")
+            self.end_headers()
+            for _ in range(4000):
+                self.wfile.write(b"t")
+                self.wfile.flush()
+                time.sleep(1)
         elif head == "silent":
             self.wait_silently(300)
         elif head == "reset":

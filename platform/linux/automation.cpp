@@ -23,9 +23,9 @@ struct AutomationClass {
 
 // The class ids are those the same classes have on Windows.
 constexpr AutomationClass automation_classes[] = {
-    {"MSXML2.XMLHTTP", "{F6D90F16-9C73-11D3-B32E-00C04F990BB4}", create_http_request},
-    {"Microsoft.XMLHTTP", "{ED8C108E-4349-11D2-91A4-00C04F7969E8}", create_http_request},
-    {"WinHttp.WinHttpRequest.5.1", "{2087C2F4-2CEF-4953-A8AB-66779B670495}", create_http_request},
+    {"MSXML2.XMLHTTP", "{F6D90F16-9C73-11D3-B32E-00C04F990BB4}", create_xml_http_request},
+    {"Microsoft.XMLHTTP", "{ED8C108E-4349-11D2-91A4-00C04F7969E8}", create_xml_http_request},
+    {"WinHttp.WinHttpRequest.5.1", "{2087C2F4-2CEF-4953-A8AB-66779B670495}", create_win_http_request},
 };
 
 struct FailureText {
@@ -68,6 +68,11 @@ constexpr FailureText failure_texts[] = {
     {int32_t(0x80072F44),
      "\xd4\xda\xb5\xf7\xd3\xc3 Open \xb7\xbd\xb7\xa8\xd6\xae\xc7\xb0\xb2\xbb\xc4\xdc\xb5\xf7\xd3\xc3\xb4\xcb\xb7\xbd"
      "\xb7\xa8\r\n"},
+    // 在调用 Send 方法之前不能调用此方法
+    {int32_t(0x80072F45),
+     "\xd4\xda\xb5\xf7\xd3\xc3 Send \xb7\xbd\xb7\xa8\xd6\xae\xc7\xb0\xb2\xbb\xc4\xdc\xb5\xf7\xd3\xc3\xb4\xcb\xb7\xbd"
+     "\xb7\xa8\r\n"},
+    {int32_t(0x80072F76), "\xd5\xd2\xb2\xbb\xb5\xbd\xc7\xeb\xc7\xf3\xb5\xc4\xb1\xea\xcd\xb7\r\n"},  // 找不到请求的标头
     // 服务器返回了无效或无法识别的响应
     {int32_t(0x80072F78),
      "\xb7\xfe\xce\xf1\xc6\xf7\xb7\xb5\xbb\xd8\xc1\xcb\xce\xde\xd0\xa7\xbb\xf2\xce\xde\xb7\xa8\xca\xb6\xb1\xf0\xb5\xc4"
@@ -271,6 +276,12 @@ Variant* get_property(int32_t count, const ArgCell* cells) {
   return result;
 }
 
+Variant* call_function(int32_t count, const ArgCell* cells) {
+  auto* result = static_cast<Variant*>(runtime_alloc(sizeof(Variant)));
+  call_member(count, cells, member_method, *result);
+  return result;
+}
+
 char* object_error_text(int32_t count, const ArgCell* cells) {
   if (count < 1) return nullptr;
   const AutomationObject* object = object_of(cells[0]);
@@ -310,4 +321,12 @@ void* variant_to_bytes(int32_t count, const ArgCell* cells) {
   const void* block = value->pointer<void>();
   const int32_t size = byte_set_size(block);
   return size > 0 ? make_byte_set(byte_set_data(block), size) : nullptr;
+}
+
+char* variant_to_text(int32_t count, const ArgCell* cells) {
+  if (count < 1) return nullptr;
+  const Variant* value = variant_of(cells[0]);
+  if (value == nullptr || value->type != variant_string) return nullptr;
+  const char* text = value->pointer<const char>();
+  return copy_text_bytes(text, text_length(text));
 }

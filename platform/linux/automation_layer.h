@@ -22,6 +22,7 @@ constexpr int32_t unspecified = int32_t(0x80004005);           // E_FAIL
 constexpr int32_t data_pending = int32_t(0x8000000A);          // E_PENDING
 constexpr int32_t member_not_found = int32_t(0x80020003);      // DISP_E_MEMBERNOTFOUND
 constexpr int32_t type_mismatch = int32_t(0x80020005);         // DISP_E_TYPEMISMATCH
+constexpr int32_t invalid_argument = int32_t(0x80070057);      // E_INVALIDARG
 constexpr int32_t bad_parameter_count = int32_t(0x8002000E);   // DISP_E_BADPARAMCOUNT
 constexpr int32_t body_too_large = int32_t(0x800700DF);        // ERROR_FILE_TOO_LARGE
 constexpr int32_t timed_out = int32_t(0x80072EE2);             // ERROR_WINHTTP_TIMEOUT
@@ -31,6 +32,8 @@ constexpr int32_t name_not_resolved = int32_t(0x80072EE7);     // ERROR_WINHTTP_
 constexpr int32_t cannot_connect = int32_t(0x80072EFD);        // ERROR_WINHTTP_CANNOT_CONNECT
 constexpr int32_t connection_error = int32_t(0x80072EFE);      // ERROR_WINHTTP_CONNECTION_ERROR
 constexpr int32_t not_opened = int32_t(0x80072F44);            // ERROR_WINHTTP_CANNOT_CALL_BEFORE_OPEN
+constexpr int32_t not_sent = int32_t(0x80072F45);              // ERROR_WINHTTP_CANNOT_CALL_BEFORE_SEND
+constexpr int32_t header_not_found = int32_t(0x80072F76);      // ERROR_WINHTTP_HEADER_NOT_FOUND
 constexpr int32_t invalid_response = int32_t(0x80072F78);      // ERROR_WINHTTP_INVALID_SERVER_RESPONSE
 constexpr int32_t redirect_failed = int32_t(0x80072F7C);       // ERROR_WINHTTP_REDIRECT_FAILED
 constexpr int32_t secure_failure = int32_t(0x80072F8F);        // ERROR_WINHTTP_SECURE_FAILURE
@@ -58,5 +61,8 @@ class AutomationInstance {
 // it): objects are made only on such threads, as with COM.
 bool com_initialized_on_this_thread();
 
-// The HTTP request object that the three HTTP class names make.
-AutomationInstance* create_http_request();
+// The HTTP request objects (platform/linux/http_request.cpp): "MSXML2.XMLHTTP"
+// and "Microsoft.XMLHTTP" make one with the members of the XMLHTTP classes,
+// "WinHttp.WinHttpRequest.5.1" one with those of the WinHTTP class.
+AutomationInstance* create_xml_http_request();
+AutomationInstance* create_win_http_request();

@@ -1,12 +1,21 @@
-// The HTTP request class of the Linux automation layer, over libcurl. It
-// answers the members the page fetch uses, as the Windows classes do:
-//   open(method, address[, async[, user[, password]]])  prepares a synchronous GET
-//   send([body])                                         performs it
-//   responseBody                                         the body as a byte array
+// The HTTP request classes of the Linux automation layer, over libcurl. They
+// answer the members the page fetch uses, as the Windows classes do. Both kinds
+// have
+//   open(method, address[, async, ...])  prepares a GET; async may be true
+//   send([body])                          performs it
+//   responseBody, status                  the answer's body (a byte array) and status
+//   getResponseHeader(name)               a header of the answer (the last one,
+//                                         after redirects), name in any case
+//   abort                                 forgets the request and its answer
+// The XMLHTTP kind adds readyState (0 new or aborted, 1 opened, 4 answered);
+// the WinHTTP kind adds SetTimeouts(resolve, connect, send, receive) and
+// WaitForResponse([seconds]). The transfer always runs within send, also when
+// asynchronous: afterwards the request is complete (readyState 4,
+// WaitForResponse true at once) or has failed.
 // Any HTTP status counts as an answer (an error page has a body like any other).
-// Transport failures, time-outs, redirects beyond the limit or to another scheme
-// than http and https, and bodies beyond the size limit are failures: send
-// returns their HRESULT and there is no body to read.
+// Transport failures, time-outs (platform/fetch_limits.h), redirects beyond the
+// limit or to another scheme than http and https, and bodies beyond the size
+// limit are failures: send returns their HRESULT and there is no answer.
 #include "platform/linux/http_request.h"
 
 #include <curl/curl.h>
@@ -16,10 +25,14 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/code_pages.h"
+#include "platform/fetch_limits.h"
 #include "platform/linux/automation_layer.h"
 
 namespace {
@@ -30,9 +43,7 @@ constexpr const char* user_agent = "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/
 
 // ---- Limits ------------------------------------------------------------------
 
-constexpr HttpLimits default_limits = {15000, 60, 10, int64_t(64) << 20};
-std::atomic<int32_t> g_connect_milliseconds{default_limits.connect_milliseconds};
-std::atomic<int32_t> g_low_speed_seconds{default_limits.low_speed_seconds};
+constexpr HttpLimits default_limits = {10, int64_t(64) << 20};
 std::atomic<int32_t> g_maximum_redirects{default_limits.maximum_redirects};
 std::atomic<int64_t> g_maximum_body_bytes{default_limits.maximum_body_bytes};
 
@@ -141,9 +152,13 @@ int32_t failure_of(CURLcode code) {
   }
 }
 
+// A header of the answer: its name as sent and its value without the blanks around it.
+using Header = std::pair<std::string, std::string>;
+
 struct Transfer {
   CURL* handle;
   std::vector<unsigned char>& body;
+  std::vector<Header>& headers;
   int64_t limit;
   bool too_large = false;
 };
@@ -165,6 +180,39 @@ size_t receive(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
+// One header line of an answer. Every answer, a redirect's too, begins with its
+// status line, so only the last answer's headers are kept.
+size_t receive_header(char* data, size_t size, size_t count, void* user) {
+  auto& transfer = *static_cast<Transfer*>(user);
+  const size_t bytes = size * count;
+  const std::string_view line(data, bytes);
+  if (line.starts_with("HTTP/")) {
+    transfer.headers.clear();
+    return bytes;
+  }
+  const size_t colon = line.find(':');
+  if (colon == std::string_view::npos || colon == 0) return bytes;
+  std::string_view value = line.substr(colon + 1);
+  constexpr std::string_view blanks = " \t\r\n";
+  const size_t first = value.find_first_not_of(blanks);
+  value = first == std::string_view::npos ? std::string_view()
+                                          : value.substr(first, value.find_last_not_of(blanks) - first + 1);
+  transfer.headers.emplace_back(std::string(line.substr(0, colon)), std::string(value));
+  return bytes;
+}
+
+// A whole-number argument, or nothing when it is of no such type.
+std::optional<int64_t> integer_of(const Variant& value) {
+  switch (value.type) {
+    case variant_int16: return int16_t(value.value);
+    case variant_int32: return int32_t(value.value);
+    case variant_uint32: return uint32_t(value.value);
+    case variant_byte: return uint8_t(value.value);
+    case variant_int64: return int64_t(value.value);
+    default: return std::nullopt;
+  }
+}
+
 // A Boolean-like argument: 0 or 1, or -1 when it is of no such type.
 int32_t truth_of(const Variant& value) {
   switch (value.type) {
@@ -180,37 +228,106 @@ int32_t truth_of(const Variant& value) {
 
 bool is_missing(const Variant& value) { return value.type == variant_empty || value.type == variant_error; }
 
-// ---- The class ----------------------------------------------------------------
+// ---- The classes -------------------------------------------------------------
+
+// What a member does; the two kinds list their members in their own order.
+enum class Operation {
+  open,
+  send,
+  response_body,
+  status,
+  get_response_header,
+  abort,
+  ready_state,
+  wait_for_response,
+  set_timeouts
+};
+
+constexpr MemberInfo xml_http_members[] = {{"open", member_method},
+                                           {"send", member_method},
+                                           {"responseBody", member_property_get},
+                                           {"status", member_property_get},
+                                           {"getResponseHeader", member_method},
+                                           {"abort", member_method},
+                                           {"readyState", member_property_get}};
+constexpr Operation xml_http_operations[] = {Operation::open,
+                                             Operation::send,
+                                             Operation::response_body,
+                                             Operation::status,
+                                             Operation::get_response_header,
+                                             Operation::abort,
+                                             Operation::ready_state};
+
+constexpr MemberInfo win_http_members[] = {{"Open", member_method},
+                                           {"Send", member_method},
+                                           {"ResponseBody", member_property_get},
+                                           {"Status", member_property_get},
+                                           {"GetResponseHeader", member_method},
+                                           {"Abort", member_method},
+                                           {"WaitForResponse", member_method},
+                                           {"SetTimeouts", member_method}};
+constexpr Operation win_http_operations[] = {Operation::open,
+                                             Operation::send,
+                                             Operation::response_body,
+                                             Operation::status,
+                                             Operation::get_response_header,
+                                             Operation::abort,
+                                             Operation::wait_for_response,
+                                             Operation::set_timeouts};
+
+static_assert(std::size(xml_http_members) == std::size(xml_http_operations));
+static_assert(std::size(win_http_members) == std::size(win_http_operations));
+
+enum class Kind { xml_http, win_http };
+
+constexpr int32_t ready_state_unsent = 0;
+constexpr int32_t ready_state_opened = 1;
+constexpr int32_t ready_state_complete = 4;
 
 class HttpRequest final : public AutomationInstance {
  public:
-  std::span<const MemberInfo> members() const override { return member_list; }
+  explicit HttpRequest(Kind kind) : kind_(kind) {}
+
+  std::span<const MemberInfo> members() const override {
+    if (kind_ == Kind::xml_http) return xml_http_members;
+    return win_http_members;
+  }
 
   int32_t invoke(int32_t id, const Variant* arguments, int32_t count, Variant& result) override {
-    switch (id) {
-      case 0: return open(arguments, count);
-      case 1: return count > 1 ? failure::bad_parameter_count : send();
-      default: return count > 0 ? failure::bad_parameter_count : response_body(result);
+    const Operation operation = kind_ == Kind::xml_http ? xml_http_operations[id] : win_http_operations[id];
+    switch (operation) {
+      case Operation::open: return open(arguments, count);
+      case Operation::send: return count > 1 ? failure::bad_parameter_count : send();
+      case Operation::response_body: return count > 0 ? failure::bad_parameter_count : response_body(result);
+      case Operation::status: return count > 0 ? failure::bad_parameter_count : status(result);
+      case Operation::get_response_header: return response_header(arguments, count, result);
+      case Operation::abort: return count > 0 ? failure::bad_parameter_count : abort();
+      case Operation::ready_state: return count > 0 ? failure::bad_parameter_count : ready_state(result);
+      case Operation::wait_for_response: return wait_for_response(arguments, count, result);
+      case Operation::set_timeouts: return set_timeouts(arguments, count);
     }
+    return failure::unspecified;
   }
 
  private:
-  static constexpr MemberInfo member_list[] = {
-      {"open", member_method}, {"send", member_method}, {"responseBody", member_property_get}};
+  // The time-outs SetTimeouts gave, in milliseconds; 0 for none of that kind.
+  struct Timeouts {
+    int32_t connect;
+    int32_t receive;
+  };
 
   int32_t open(const Variant* arguments, int32_t count) {
-    if (count < 2 || count > 5) return failure::bad_parameter_count;
+    const int32_t most = kind_ == Kind::xml_http ? 5 : 3;
+    if (count < 2 || count > most) return failure::bad_parameter_count;
     if (arguments[0].type != variant_string || arguments[1].type != variant_string) return failure::type_mismatch;
+    forget_answer();
+    ready_state_ = ready_state_unsent;
     opened_ = false;
-    answered_ = false;
-    body_.clear();
+    timeouts_.reset();  // time-outs are set after open, as the WinHTTP class of Wine needs
     const char* method = arguments[0].pointer<const char>();
     const char* address = arguments[1].pointer<const char>();
-    if (count >= 3 && !is_missing(arguments[2])) {
-      const int32_t asynchronous = truth_of(arguments[2]);
-      if (asynchronous < 0) return failure::type_mismatch;
-      if (asynchronous) return failure::not_implemented;  // only synchronous requests
-    }
+    // Asynchronous or not, the transfer runs within send.
+    if (count >= 3 && !is_missing(arguments[2]) && truth_of(arguments[2]) < 0) return failure::type_mismatch;
     for (int32_t i = 3; i < count; ++i)  // a user name or password
       if (!is_missing(arguments[i]) && !(arguments[i].type == variant_string && !arguments[i].value))
         return failure::not_implemented;
@@ -220,16 +337,19 @@ class HttpRequest final : public AutomationInstance {
     if (strncasecmp(address_.c_str(), "http://", 7) != 0 && strncasecmp(address_.c_str(), "https://", 8) != 0)
       return failure::unrecognized_scheme;
     opened_ = true;
+    ready_state_ = ready_state_opened;
     return 0;
   }
 
   int32_t send() {
     if (!opened_) return failure::not_opened;
-    answered_ = false;
-    body_.clear();
+    forget_answer();
     CURL* handle = take_handle();
     if (handle == nullptr) return result_com_not_initialized;
-    Transfer transfer{handle, body_, g_maximum_body_bytes.load()};
+    Transfer transfer{handle, body_, headers_, g_maximum_body_bytes.load()};
+    const FetchLimits limits = fetch_limits();
+    const int32_t connect = timeouts_ ? timeouts_->connect : limits.connect_milliseconds;
+    const int32_t silence = timeouts_ ? timeouts_->receive : limits.silence_milliseconds;
     curl_easy_setopt(handle, CURLOPT_URL, address_.c_str());
     curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
@@ -238,23 +358,37 @@ class HttpRequest final : public AutomationInstance {
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, long(g_maximum_redirects.load()));
     curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, long(g_connect_milliseconds.load()));
+    // Name resolution and connection together; 0 leaves libcurl's own limit.
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, long(connect));
+    // Less than 1 byte/s for the silence limit (whole seconds, at least one)
+    // ends the transfer; 0 turns the check off.
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, long(g_low_speed_seconds.load()));
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, silence > 0 ? long((silence + 999) / 1000) : 0L);
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, long(limits.total_milliseconds));
     curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(transfer.limit));
     curl_easy_setopt(handle, CURLOPT_USERAGENT, user_agent);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, receive);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, receive_header);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer);
     const CURLcode code = curl_easy_perform(handle);
+    long answer_status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &answer_status);
     give_back_handle(handle);
     if (code != CURLE_OK) {
-      body_.clear();
-      body_.shrink_to_fit();
-      return transfer.too_large ? failure::body_too_large : failure_of(code);
+      forget_answer();
+      transfer_failure_ = transfer.too_large ? failure::body_too_large : failure_of(code);
+      return transfer_failure_;
     }
     answered_ = true;
+    status_ = int32_t(answer_status);
+    ready_state_ = ready_state_complete;
     return 0;
   }
+
+  // Before an answer: the XMLHTTP classes fail as a request that is not
+  // complete does, the WinHTTP class as one that was not sent.
+  int32_t no_answer() const { return kind_ == Kind::xml_http ? failure::unspecified : failure::not_sent; }
 
   int32_t response_body(Variant& result) const {
     if (!answered_) return failure::data_pending;
@@ -264,26 +398,107 @@ class HttpRequest final : public AutomationInstance {
     return 0;
   }
 
+  int32_t status(Variant& result) const {
+    if (!answered_) return no_answer();
+    result.type = variant_int32;
+    result.value = uint32_t(status_);
+    return 0;
+  }
+
+  // An absent header is an empty string on the XMLHTTP classes and a failure
+  // on the WinHTTP class.
+  int32_t response_header(const Variant* arguments, int32_t count, Variant& result) const {
+    if (count != 1) return failure::bad_parameter_count;
+    if (arguments[0].type != variant_string) return failure::type_mismatch;
+    if (!answered_) return no_answer();
+    const char* name = arguments[0].pointer<const char>();
+    const auto found = std::find_if(headers_.begin(), headers_.end(), [name](const Header& header) {
+      return name && strcasecmp(header.first.c_str(), name) == 0;
+    });
+    if (found != headers_.end()) {
+      result.type = variant_string;
+      result.value = reinterpret_cast<uintptr_t>(
+          copy_text_bytes(found->second.data(), static_cast<int32_t>(found->second.size())));
+      return 0;
+    }
+    if (kind_ == Kind::win_http) return failure::header_not_found;
+    result.type = variant_string;  // the empty string
+    return 0;
+  }
+
+  int32_t abort() {
+    forget_answer();
+    opened_ = false;
+    ready_state_ = ready_state_unsent;
+    return 0;
+  }
+
+  int32_t ready_state(Variant& result) const {
+    result.type = variant_int32;
+    result.value = uint32_t(ready_state_);
+    return 0;
+  }
+
+  // The transfer has run within send: the answer is there, or the transfer's
+  // failure is reported; before send nothing is waited for.
+  int32_t wait_for_response(const Variant* arguments, int32_t count, Variant& result) const {
+    if (count > 1) return failure::bad_parameter_count;
+    if (count == 1 && !is_missing(arguments[0]) && !integer_of(arguments[0])) return failure::type_mismatch;
+    if (transfer_failure_ != 0) return transfer_failure_;
+    result.type = variant_bool;
+    result.value = answered_ ? 0xFFFF : 0;
+    return 0;
+  }
+
+  // Each value in milliseconds; 0 or -1 for no time-out of that kind. The
+  // connect and receive values take the place of the connect and silence
+  // limits for this request; the total limit stays.
+  int32_t set_timeouts(const Variant* arguments, int32_t count) {
+    if (count != 4) return failure::bad_parameter_count;
+    int32_t values[4];
+    for (int32_t i = 0; i < 4; ++i) {
+      const std::optional<int64_t> value = integer_of(arguments[i]);
+      if (!value) return failure::type_mismatch;
+      if (*value < -1 || *value > INT32_MAX) return failure::invalid_argument;
+      values[i] = *value < 0 ? 0 : int32_t(*value);
+    }
+    timeouts_ = Timeouts{values[1], values[3]};
+    return 0;
+  }
+
+  void forget_answer() {
+    answered_ = false;
+    transfer_failure_ = 0;
+    status_ = 0;
+    body_.clear();
+    body_.shrink_to_fit();
+    headers_.clear();
+    if (opened_) ready_state_ = ready_state_opened;
+  }
+
+  Kind kind_;
   std::string address_;
   bool opened_ = false;
   bool answered_ = false;
+  int32_t ready_state_ = ready_state_unsent;
+  int32_t transfer_failure_ = 0;  // the HRESULT of the last failed transfer
+  int32_t status_ = 0;
+  std::optional<Timeouts> timeouts_;
   std::vector<unsigned char> body_;
+  std::vector<Header> headers_;
 };
 
 }  // namespace
 
-AutomationInstance* create_http_request() { return new HttpRequest; }
+AutomationInstance* create_xml_http_request() { return new HttpRequest(Kind::xml_http); }
+
+AutomationInstance* create_win_http_request() { return new HttpRequest(Kind::win_http); }
 
 HttpLimits default_http_limits() { return default_limits; }
 
-HttpLimits http_limits() {
-  return {g_connect_milliseconds.load(), g_low_speed_seconds.load(), g_maximum_redirects.load(),
-          g_maximum_body_bytes.load()};
-}
+HttpLimits http_limits() { return {g_maximum_redirects.load(), g_maximum_body_bytes.load()}; }
 
 void set_http_limits(const HttpLimits& limits) {
-  g_connect_milliseconds = limits.connect_milliseconds;
-  g_low_speed_seconds = limits.low_speed_seconds;
   g_maximum_redirects = limits.maximum_redirects;
   g_maximum_body_bytes = limits.maximum_body_bytes;
 }

@@ -1,5 +1,6 @@
-// The libcurl side of the Linux HTTP request class: the process-wide start and
-// end of libcurl, and the limits every request works under.
+// The libcurl side of the Linux HTTP request classes: the process-wide start
+// and end of libcurl, and the limits every request works under besides the
+// time limits of platform/fetch_limits.h.
 //
 // libcurl is started by the first os::com_initialize and ended by the last
 // os::com_uninitialize of the thread that started it (the main thread, at the
@@ -10,14 +11,12 @@
 #include <cstdint>
 
 struct HttpLimits {
-  int32_t connect_milliseconds;    // a connection not made by then fails
-  int32_t low_speed_seconds;       // a transfer moving under 1 byte/s for this long fails
-  int32_t maximum_redirects;       // more redirects than this fail
-  int64_t maximum_body_bytes;      // a longer body (after decoding) fails
+  int32_t maximum_redirects;   // more redirects than this fail
+  int64_t maximum_body_bytes;  // a longer body (after decoding) fails
 };
 
-// The limits of the requests that start from now on. Tests shorten the waits
-// through set_http_limits to keep slow cases quick.
+// The limits of the requests that start from now on. Tests change them through
+// set_http_limits.
 HttpLimits http_limits();
 void set_http_limits(const HttpLimits& limits);
 // What every request uses unless a test says otherwise.

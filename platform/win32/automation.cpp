@@ -411,6 +411,12 @@ Variant* get_property(int32_t count, const ArgCell* cells) {
   return result;
 }
 
+Variant* call_function(int32_t count, const ArgCell* cells) {
+  auto* result = static_cast<Variant*>(runtime_alloc(sizeof(Variant)));
+  call_member(count, cells, DISPATCH_METHOD, as_variant(result));
+  return result;
+}
+
 char* object_error_text(int32_t count, const ArgCell* cells) {
   if (count < 1) return nullptr;
   const AutomationObject* object = object_of(cells[0]);
@@ -496,4 +502,12 @@ void* variant_to_bytes(int32_t count, const ArgCell* cells) {
   }
   VariantClear(&converted);
   return bytes;
+}
+
+char* variant_to_text(int32_t count, const ArgCell* cells) {
+  if (count < 1) return nullptr;
+  Variant* value = variant_of(cells[0]);
+  if (value == nullptr || value->type != VT_BSTR) return nullptr;
+  const BSTR string = as_variant(value)->bstrVal;
+  return string ? wide_to_ansi(string, static_cast<int>(SysStringLen(string))) : nullptr;
 }

@@ -432,12 +432,14 @@ class Suite:
         os.makedirs(folder)
         return folder
 
-    def wait_final(self, run, seconds, expected=None):
-        """The status once it shows a final line (or the expected text)."""
+    def wait_final(self, run, seconds, expected=None, stale=None):
+        """The status once it shows a final line (or the expected text). The final
+        status of the download before (stale) does not count: a download whose
+        page fetch takes a while shows it until its own final status."""
         until = time.time() + seconds
         status = run.status()
         while time.time() < until:
-            if status is not None and (status == expected or status.endswith(FINAL_ENDINGS)):
+            if status is not None and (status == expected or (status != stale and status.endswith(FINAL_ENDINGS))):
                 return status
             time.sleep(0.3)
             status = run.status()
@@ -448,8 +450,9 @@ class Suite:
         typed = run.address()
         check(typed == address, "the address box holds the %s address: %s" % ("pasted" if paste else "typed",
                                                                               shown(typed)))
+        before = run.status()
         run.press_download()
-        status = self.wait_final(run, seconds, expected)
+        status = self.wait_final(run, seconds, expected, stale=before)
         return status
 
     def check_book(self, folder, file_name, site, label):

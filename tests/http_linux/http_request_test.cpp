@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/fetch_limits.h"
 #include "platform/linux/automation_layer.h"
 #include "platform/system.h"
 #include "runtime/automation.h"
@@ -26,11 +27,9 @@ class HttpRequest : public ::testing::Test {
   static void TearDownTestSuite() { os::com_uninitialize(); }
   void SetUp() override {
     REQUIRE_FIXTURE_SERVER();
-    HttpLimits quick = default_http_limits();
-    quick.low_speed_seconds = 2;
-    set_http_limits(quick);
+    set_fetch_limits({default_fetch_limits().connect_milliseconds, 2000, 8000});
   }
-  void TearDown() override { set_http_limits(default_http_limits()); }
+  void TearDown() override { set_fetch_limits(default_fetch_limits()); }
 
   // open and send of path; the last result of send.
   int32_t send(const std::string& path) {
@@ -46,15 +45,17 @@ class HttpRequest : public ::testing::Test {
 };
 
 TEST_F(HttpRequest, RealLimits) {
+  const FetchLimits times = default_fetch_limits();
+  EXPECT_EQ(times.connect_milliseconds, 15000);
+  EXPECT_EQ(times.silence_milliseconds, 30000);
+  EXPECT_EQ(times.total_milliseconds, 120000);
+  set_fetch_limits(times);
+  EXPECT_EQ(fetch_limits().silence_milliseconds, 30000);
   const HttpLimits limits = default_http_limits();
-  EXPECT_EQ(limits.connect_milliseconds, 15000);
-  EXPECT_EQ(limits.low_speed_seconds, 60);
   EXPECT_EQ(limits.maximum_redirects, 10);
   EXPECT_EQ(limits.maximum_body_bytes, int64_t(64) << 20);
   set_http_limits(limits);
-  const HttpLimits read_back = http_limits();
-  EXPECT_EQ(read_back.connect_milliseconds, 15000);
-  EXPECT_EQ(read_back.low_speed_seconds, 60);
+  EXPECT_EQ(http_limits().maximum_body_bytes, int64_t(64) << 20);
 }
 
 // What one misbehaving page gives: send's last result, and the text of fetch_page.
@@ -104,6 +105,7 @@ TEST_F(HttpRequest, EachMisbehaviourEndsAsItShould) {
       // over the last five seconds, so the few bytes of /stall count a while.
       {"/stall", failure::timed_out, "", 30},
       {"/silent", failure::timed_out, "", 10},
+      {"/trickle", failure::timed_out, "", 20},  // a byte a second: only the total limit ends it
   };
   // The cases run side by side, each on a thread of its own, so the slow ones
   // cost the time of one.
@@ -151,7 +153,8 @@ TEST_F(HttpRequest, MembersCheckTheirArguments) {
   } cases[] = {
       {"no address", {cell_text("GET")}, failure::bad_parameter_count},
       {"POST", {cell_text("POST"), cell_text(url), cell_bool(false)}, failure::not_implemented},
-      {"asynchronous", {cell_text("GET"), cell_text(url), cell_bool(true)}, failure::not_implemented},
+      {"asynchronous", {cell_text("GET"), cell_text(url), cell_bool(true)}, 0},
+      {"asynchronous as text", {cell_text("GET"), cell_text(url), cell_text("yes")}, failure::type_mismatch},
       {"address as a number", {cell_text("GET"), cell_int(5), cell_bool(false)}, failure::type_mismatch},
       {"empty address", {cell_text("GET"), cell_text(nullptr), cell_bool(false)}, failure::invalid_address},
       {"ftp", {cell_text("GET"), cell_text("ftp://127.0.0.1/"), cell_bool(false)}, failure::unrecognized_scheme},
@@ -176,6 +179,109 @@ TEST_F(HttpRequest, MembersCheckTheirArguments) {
   EXPECT_EQ(send("/empty"), 0);
   call_method(*request, "RESPONSEBODY");
   EXPECT_EQ(request->last_result, 0);
+}
+
+TEST_F(HttpRequest, EachKindHasTheMembersOfItsClass) {
+  const std::string address = fixture_address("/redirect/2/status/503");
+  struct Case {
+    const char* class_name;
+    const char* foreign_member;
+    int32_t before_answer;  // status and getResponseHeader before an answer
+    int32_t absent_header;  // getResponseHeader of a header the answer lacks
+  } cases[] = {
+      {"MSXML2.XMLHTTP", "WaitForResponse", failure::unspecified, 0},
+      {"WinHttp.WinHttpRequest.5.1", "readyState", failure::not_sent, failure::header_not_found},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.class_name);
+    ASSERT_TRUE(create_object(*request, c.class_name));
+    VariantHandle value = VariantHandle::adopt(get_property(*request, c.foreign_member));
+    EXPECT_EQ(request->last_result, result_unknown_name);
+    call_method(*request, "open", {cell_text("GET"), cell_text(address.c_str()), cell_bool(true)});
+    value = VariantHandle::adopt(get_property(*request, "status"));
+    EXPECT_EQ(request->last_result, c.before_answer);
+    value = VariantHandle::adopt(call_function(*request, "getResponseHeader", {cell_text("Server")}));
+    EXPECT_EQ(request->last_result, c.before_answer);
+
+    call_method(*request, "send");
+    ASSERT_EQ(request->last_result, 0);
+    value = VariantHandle::adopt(get_property(*request, "status"));
+    EXPECT_EQ(value->type, variant_int32);
+    EXPECT_EQ(int32_t(value->value), 503);
+    // Header names in any case; only the last answer's headers, not the redirects'.
+    value = VariantHandle::adopt(call_function(*request, "GETRESPONSEHEADER", {cell_text("content-TYPE")}));
+    EXPECT_EQ(request->last_result, 0);
+    EXPECT_STREQ(variant_to_text(*value).c_str(), "text/html");
+    value = VariantHandle::adopt(call_function(*request, "getResponseHeader", {cell_text("Location")}));
+    EXPECT_EQ(request->last_result, c.absent_header);
+    EXPECT_TRUE(variant_to_text(*value).empty());
+    value = VariantHandle::adopt(call_function(*request, "getResponseHeader", {cell_int(1)}));
+    EXPECT_EQ(request->last_result, failure::type_mismatch);
+
+    call_method(*request, "abort");
+    EXPECT_EQ(request->last_result, 0);
+    value = VariantHandle::adopt(get_property(*request, "responseBody"));
+    EXPECT_EQ(request->last_result, failure::data_pending);
+  }
+}
+
+TEST_F(HttpRequest, ReadyStateAndWaitForResponseFollowTheTransfer) {
+  const std::string address = fixture_address("/empty");
+  auto ready_state = [&] {
+    VariantHandle state = VariantHandle::adopt(get_property(*request, "readyState"));
+    return state->type == variant_int32 ? int32_t(state->value) : -1;
+  };
+  ASSERT_TRUE(create_object(*request, "Microsoft.XMLHTTP"));
+  EXPECT_EQ(ready_state(), 0);
+  call_method(*request, "open", {cell_text("GET"), cell_text(address.c_str()), cell_bool(true)});
+  EXPECT_EQ(ready_state(), 1);
+  call_method(*request, "send");  // the transfer runs within send, asynchronous or not
+  EXPECT_EQ(ready_state(), 4);
+  call_method(*request, "abort");
+  EXPECT_EQ(ready_state(), 0);
+
+  auto wait = [&] {
+    VariantHandle done = VariantHandle::adopt(call_function(*request, "WaitForResponse", {cell_int(5)}));
+    return done->type == variant_bool ? done->value != 0 : false;
+  };
+  ASSERT_TRUE(create_object(*request, "WinHttp.WinHttpRequest.5.1"));
+  call_method(*request, "Open", {cell_text("GET"), cell_text(address.c_str()), cell_bool(true)});
+  EXPECT_FALSE(wait());  // not sent: nothing to wait for
+  call_method(*request, "Send");
+  EXPECT_TRUE(wait());
+  EXPECT_EQ(request->last_result, 0);
+  const std::string closed_port = "http://127.0.0.1:1/";
+  call_method(*request, "Open", {cell_text("GET"), cell_text(closed_port.c_str()), cell_bool(true)});
+  call_method(*request, "Send");
+  EXPECT_FALSE(wait());
+  EXPECT_EQ(request->last_result, failure::cannot_connect);
+}
+
+TEST_F(HttpRequest, SetTimeoutsTakesThePlaceOfTheLimits) {
+  set_fetch_limits({15000, 20000, 30000});  // far beyond the receive limit set below
+  ASSERT_TRUE(create_object(*request, "WinHttp.WinHttpRequest.5.1"));
+  const std::string address = fixture_address("/silent");
+  call_method(*request, "Open", {cell_text("GET"), cell_text(address.c_str()), cell_bool(true)});
+  struct Case {
+    const char* what;
+    std::initializer_list<ArgCell> arguments;
+    int32_t result;
+  } cases[] = {
+      {"three values", {cell_int(0), cell_int(0), cell_int(0)}, failure::bad_parameter_count},
+      {"a text", {cell_int(0), cell_text("1000"), cell_int(0), cell_int(0)}, failure::type_mismatch},
+      {"below -1", {cell_int(0), cell_int(-2), cell_int(0), cell_int(0)}, failure::invalid_argument},
+      {"-1 and 0 for none", {cell_int(-1), cell_int(0), cell_int(-1), cell_int(0)}, 0},
+      {"a receive limit of 1 s", {cell_int(0), cell_int(1000), cell_int(0), cell_int(1000)}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    call_method(*request, "SetTimeouts", c.arguments);
+    EXPECT_EQ(request->last_result, c.result);
+  }
+  const auto start = Clock::now();
+  call_method(*request, "Send");
+  EXPECT_EQ(request->last_result, failure::timed_out);
+  EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1 + 5);
 }
 
 TEST_F(HttpRequest, AddressesBeyondAsciiAreSentPercentEncoded) {

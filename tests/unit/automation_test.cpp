@@ -95,6 +95,7 @@ TEST_F(Automation, ResponseBodyIsAByteArray) {
   EXPECT_TRUE(std::string(reinterpret_cast<const char*>(whole.data()), page.size()) == page);
   // A byte array is taken whole, whatever index is given.
   EXPECT_EQ(variant_to_bytes(*body, 3).size(), int32_t(page.size()));
+  EXPECT_TRUE(variant_to_text(*body).empty());  // bytes are no string
 
   clear_variant(*body);
   EXPECT_EQ(body->type, variant_empty);
