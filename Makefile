@@ -1,12 +1,13 @@
 # The commands of the README:
 #   make run   builds the Linux program and opens its dialog
-#   make test  builds every preset (native, sanitizer, Windows) and runs every test
+#   make test  builds every preset (native, sanitizer, Windows), runs every test,
+#              then makes the packages and checks them
 #   make dist  writes the Debian package and the Windows zip into dist/
 # All install what they need from Debian's packages first.
 PRESETS := linux linux-asan windows
 JOBS ?= $(shell nproc)
 
-.PHONY: test run dist deps build $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+.PHONY: test run dist check-dist deps build $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 deps:
 	@tools/setup-debian
@@ -25,6 +26,7 @@ build: $(addprefix build-,$(PRESETS))
 
 test: deps
 	$(MAKE) --no-print-directory test-linux test-linux-asan test-windows
+	$(MAKE) --no-print-directory check-dist
 
 run: build-linux
 	@tools/run-linux
@@ -38,3 +40,7 @@ dist: deps
 	cmake --build --preset linux -j $(JOBS) --target debian_package
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows -j $(JOBS) --target windows_zip
+
+check-dist: dist
+	tests/dist/check_dist.py --dist dist --build build \
+	  --version $$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/linux/CMakeCache.txt)
