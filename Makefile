@@ -1,11 +1,13 @@
-# The two commands of the README:
+# The commands of the README:
 #   make run   builds the Linux program and opens its dialog
-#   make test  builds every preset (native, sanitizer, Windows) and runs every test
-# Both install what they need from Debian's packages first.
+#   make test  builds every preset (native, sanitizer, Windows), runs every test,
+#              then makes the packages and checks them
+#   make dist  writes the Debian package and the Windows zip into dist/
+# All install what they need from Debian's packages first.
 PRESETS := linux linux-asan windows
 JOBS ?= $(shell nproc)
 
-.PHONY: test run deps build $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+.PHONY: test run dist check-dist deps build $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 deps:
 	@tools/setup-debian
@@ -24,6 +26,21 @@ build: $(addprefix build-,$(PRESETS))
 
 test: deps
 	$(MAKE) --no-print-directory test-linux test-linux-asan test-windows
+	$(MAKE) --no-print-directory check-dist
 
 run: build-linux
 	@tools/run-linux
+
+# The packages hold the program of the linux and windows presets (optimised,
+# the same one the tests run), stripped; only the program and what the
+# packages add are built for them.
+dist: deps
+	rm -rf dist
+	cmake --preset linux >/dev/null
+	cmake --build --preset linux -j $(JOBS) --target debian_package
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows -j $(JOBS) --target windows_zip
+
+check-dist: dist
+	tests/dist/check_dist.py --dist dist --build build \
+	  --version $$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/linux/CMakeCache.txt)

@@ -1,12 +1,23 @@
 #!/usr/bin/env python3
 """Draws icon 129, a small blue book with a red ribbon, from the pixel map below.
 
-Writes novelfetch.ico (one 16 x 16 image, 32 bits per pixel, for the Windows
-resource script) and book_icon.h (the same pixels as 0xAARRGGBB words, for the
-Linux dialog). Both outputs are committed; run this script after changing the map.
+Writes novelfetch.ico (for the Windows resource script) and book_icon.h (the
+16 x 16 pixels as 0xAARRGGBB words, for the Linux dialog). Both outputs are
+committed; run this script after changing the map.
+
+  draw_icon.py --hicolor DIR  writes DIR/NxN/apps/novelfetch.png instead, the
+                              icons of the Linux menu entry (the build runs this)
+
+Every size is the 16-pixel map scaled by a whole factor, so each keeps the
+artwork's exact pixels and colours: 16, 32 and 48 pixels as 32-bit bitmaps in
+the icon file, 256 pixels as PNG (the form Windows reads at that size).
 """
+import argparse
 import os
 import struct
+import zlib
+
+SIZES = (16, 32, 48, 256)
 
 PALETTE = {
     ".": 0x00000000,  # transparent
@@ -44,21 +55,46 @@ def argb_rows():
     return [[PALETTE[c] for c in row] for row in PIXELS]
 
 
-def ico_bytes(rows):
+def scaled(rows, size):
+    factor = size // len(rows)
+    return [[p for p in row for _ in range(factor)] for row in rows for _ in range(factor)]
+
+
+def bitmap_image(rows):
+    size = len(rows)
     # BITMAPINFOHEADER: the height counts the colour image and the AND mask.
-    header = struct.pack("<IiiHHIIiiII", 40, 16, 32, 1, 32, 0, 16 * 16 * 4 + 16 * 4, 0, 0, 0, 0)
+    mask_stride = (size + 31) // 32 * 4
+    header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0, size * size * 4 + size * mask_stride, 0, 0, 0,
+                         0)
     colour = b"".join(struct.pack("<I", p) for row in reversed(rows) for p in row)
     mask = b""
     for row in reversed(rows):
         bits = 0
-        for x, p in enumerate(row):
-            if p >> 24 == 0:
-                bits |= 0x8000 >> x
-        mask += struct.pack(">H", bits) + b"\0\0"  # each row padded to 32 bits
-    image = header + colour + mask
-    directory = struct.pack("<HHH", 0, 1, 1)
-    entry = struct.pack("<BBBBHHII", 16, 16, 0, 0, 1, 32, len(image), 6 + 16)
-    return directory + entry + image
+        for p in row:
+            bits = bits << 1 | (p >> 24 == 0)
+        mask += bits.to_bytes(size // 8, "big").ljust(mask_stride, b"\0")
+    return header + colour + mask
+
+
+def png_image(rows):
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    size = len(rows)
+    raw = b"".join(b"\0" + b"".join(struct.pack(">I", (p << 8 | p >> 24) & 0xFFFFFFFF) for p in row) for row in rows)
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)  # 8 bits per channel, RGBA
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
+
+
+def ico_bytes(rows):
+    images = [png_image(scaled(rows, size)) if size == 256 else bitmap_image(scaled(rows, size)) for size in SIZES]
+    directory = struct.pack("<HHH", 0, 1, len(images))
+    offset = len(directory) + 16 * len(images)
+    for size, image in zip(SIZES, images):
+        # A width and height of 0 stand for 256.
+        directory += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(image), offset)
+        offset += len(image)
+    return directory + b"".join(images)
 
 
 def header_text(rows):
@@ -79,8 +115,18 @@ def header_text(rows):
 
 
 def main():
-    here = os.path.dirname(os.path.abspath(__file__))
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--hicolor", metavar="DIR", help="write the Linux menu icons into DIR")
+    args = parser.parse_args()
     rows = argb_rows()
+    if args.hicolor:
+        for size in SIZES:
+            folder = os.path.join(args.hicolor, "%dx%d" % (size, size), "apps")
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, "novelfetch.png"), "wb") as f:
+                f.write(png_image(scaled(rows, size)))
+        return
+    here = os.path.dirname(os.path.abspath(__file__))
     with open(os.path.join(here, "novelfetch.ico"), "wb") as f:
         f.write(ico_bytes(rows))
     with open(os.path.join(here, "book_icon.h"), "w", encoding="utf-8") as f:

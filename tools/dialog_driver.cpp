@@ -234,9 +234,10 @@ void print_template(const char* file) {
   icons.word();
   const WORD images = icons.word();
   for (WORD i = 0; i < images; ++i) {
-    const BYTE width = *icons.at++;
-    const BYTE height = *icons.at++;
-    icons.at += 4;  // colour count, reserved, planes
+    // A width or height of 0 stands for 256 pixels.
+    const int width = icons.at[0] ? icons.at[0] : 256;
+    const int height = icons.at[1] ? icons.at[1] : 256;
+    icons.at += 6;  // width, height, colour count, reserved, planes
     const WORD bits = icons.word();
     icons.dword();  // bytes
     icons.word();   // image id

@@ -238,7 +238,7 @@ def test_windows(args):
                   "the window carries the book icon")
 
             template = drive("template", args.program)
-            check(template[:6] == [
+            check(template[:9] == [
                 'template style=0x10CA0840 exstyle=0x00000000 at=10,10 size=223x85 menu="" class="" caption=%s '
                 'font="宋体" points=9 weight=400 italic=0 charset=134' % quoted(CAPTION),
                 'item id=1001 class="STATIC" style=0x50000000 exstyle=0x00000000 at=6,9 size=39x12 text=%s'
@@ -249,7 +249,8 @@ def test_windows(args):
                 % quoted(BUTTON),
                 'item id=1004 class="EDIT" style=0x58010004 exstyle=0x00000200 at=45,24 size=177x58 text=%s'
                 % quoted(HELP),
-                "icon 129 image=16x16 bits=32"], "the stored template and icon:\n  " + "\n  ".join(template))
+                "icon 129 image=16x16 bits=32", "icon 129 image=32x32 bits=32", "icon 129 image=48x48 bits=32",
+                "icon 129 image=256x256 bits=32"], "the stored template and icon:\n  " + "\n  ".join(template))
 
             seen = drive("find", CAPTION, "5000", "type", ADDRESS, "text", "1002", "key", "escape", "alive",
                          "key", "enter", "sleep", "500", "alive", "text", "1002", "text", "1004", "focus")

@@ -8,10 +8,9 @@ set(NOVELFETCH_SHOTS ${CMAKE_BINARY_DIR}/e2e)
 
 if(CMAKE_CROSSCOMPILING)
   # The Windows dialog layer in a dialog of its own: the test carries the
-  # program's resources, so template 1000 and icon 129 are in its module.
-  add_executable(windows_dialog_test ${NOVELFETCH_E2E}/windows_dialog_test.cpp
-    ${PROJECT_SOURCE_DIR}/resources/novelfetch.rc)
-  target_link_libraries(windows_dialog_test PRIVATE novelfetch_core gtest gtest_main)
+  # program's resources, so template 1000, icon 129 and the manifest are in its module.
+  add_executable(windows_dialog_test ${NOVELFETCH_E2E}/windows_dialog_test.cpp)
+  target_link_libraries(windows_dialog_test PRIVATE novelfetch_core novelfetch_resources gtest gtest_main)
   add_test(NAME windows_dialog_test
     COMMAND ${Python3_EXECUTABLE} ${NOVELFETCH_E2E}/dialog_e2e.py windows-test-program
       --program $<TARGET_FILE:windows_dialog_test> --wine-run ${CMAKE_CURRENT_LIST_DIR}/../wine-run

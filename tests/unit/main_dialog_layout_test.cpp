@@ -104,29 +104,41 @@ uint32_t little_endian(const std::string& bytes, size_t at, int size) {
   return value;
 }
 
+// Each size of the icon file is the Linux icon's 16 x 16 pixels scaled by a
+// whole factor: 16, 32 and 48 pixels as 32-bit bitmaps, then 256 as PNG.
 TEST(MainDialogLayout, IconFileHoldsTheLinuxIconsPixels) {
   EXPECT_NE(read_file(resources + "novelfetch.rc").find("\n129 ICON \"novelfetch.ico\""), std::string::npos);
   const std::string icon = read_file(resources + "novelfetch.ico");
-  ASSERT_EQ(icon.size(), 6u + 16 + 40 + 16 * 16 * 4 + 16 * 4);
-  EXPECT_EQ(little_endian(icon, 4, 2), 1u);              // one image
-  EXPECT_EQ(little_endian(icon, 6, 1), 16u);             // 16 wide
-  EXPECT_EQ(little_endian(icon, 7, 1), 16u);             // 16 high
-  EXPECT_EQ(little_endian(icon, 12, 2), 32u);            // 32 bits per pixel
-  const size_t image = little_endian(icon, 18, 4);
-  ASSERT_EQ(image, 22u);
-  EXPECT_EQ(little_endian(icon, image + 14, 2), 32u);
-
-  const size_t colour = image + 40;
-  const size_t mask = colour + 16 * 16 * 4;
-  for (int y = 0; y < 16; ++y) {
-    for (int x = 0; x < 16; ++x) {
-      const int stored_row = 15 - y;  // bitmaps are stored bottom row first
-      const uint32_t pixel = little_endian(icon, colour + (stored_row * 16 + x) * 4, 4);
-      EXPECT_EQ(pixel, book_icon_pixels[y * 16 + x]) << "pixel " << x << "," << y;
-      const bool transparent = (little_endian(icon, mask + stored_row * 4, 1) << 8 |
-                                little_endian(icon, mask + stored_row * 4 + 1, 1)) &
-                               (0x8000 >> x);
-      EXPECT_EQ(transparent, (pixel >> 24) == 0) << "mask at " << x << "," << y;
+  ASSERT_GE(icon.size(), 6u + 4 * 16);
+  ASSERT_EQ(little_endian(icon, 4, 2), 4u);  // four images
+  const int sizes[] = {16, 32, 48, 256};
+  for (int entry = 0; entry < 4; ++entry) {
+    const int size = sizes[entry];
+    SCOPED_TRACE("image " + std::to_string(size));
+    const size_t directory = 6 + entry * 16;
+    EXPECT_EQ(little_endian(icon, directory, 1), static_cast<uint32_t>(size % 256));      // width, 0 for 256
+    EXPECT_EQ(little_endian(icon, directory + 1, 1), static_cast<uint32_t>(size % 256));  // height
+    EXPECT_EQ(little_endian(icon, directory + 6, 2), 32u);                                // 32 bits per pixel
+    const size_t image = little_endian(icon, directory + 12, 4);
+    ASSERT_LE(image + little_endian(icon, directory + 8, 4), icon.size());
+    if (size == 256) {
+      EXPECT_EQ(icon.substr(image, 8), "\x89PNG\r\n\x1a\n");
+      continue;
+    }
+    EXPECT_EQ(little_endian(icon, image + 4, 4), static_cast<uint32_t>(size));
+    EXPECT_EQ(little_endian(icon, image + 14, 2), 32u);
+    const size_t colour = image + 40;
+    const size_t mask = colour + size * size * 4;
+    const size_t mask_stride = (size + 31) / 32 * 4;
+    const int factor = size / 16;
+    for (int y = 0; y < size; ++y) {
+      for (int x = 0; x < size; ++x) {
+        const int stored_row = size - 1 - y;  // bitmaps are stored bottom row first
+        const uint32_t pixel = little_endian(icon, colour + (stored_row * size + x) * 4, 4);
+        ASSERT_EQ(pixel, book_icon_pixels[y / factor * 16 + x / factor]) << "pixel " << x << "," << y;
+        const bool transparent = little_endian(icon, mask + stored_row * mask_stride + x / 8, 1) & (0x80 >> x % 8);
+        ASSERT_EQ(transparent, (pixel >> 24) == 0) << "mask at " << x << "," << y;
+      }
     }
   }
 }
