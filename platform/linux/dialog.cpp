@@ -13,7 +13,10 @@
 // waits that way), so it can be re-entered from its own WM_COMMAND: the code
 // here keeps no lock and no state across a call of the procedure, and
 // EndDialog only marks the dialog as ended; the loop in DialogBoxParamA leaves
-// when control is back there.
+// when control is back there. For the same reason a message that a signal
+// causes while an event source that cannot be re-entered is being dispatched
+// (a screen reader pressing the button through the accessibility bus) is
+// posted rather than sent; see deliver_from_signal.
 //
 // Handles are the GtkWidget pointers of the dialog window and its controls and
 // the pixbuf of the icon. They are only ever compared with the live dialog's
@@ -59,6 +62,7 @@ struct Dialog {
   os::DialogProcedure procedure = nullptr;
   std::vector<Control> controls;
   std::array<os::Handle, 2> icons{};  // small, big
+  std::vector<GSource*> posted;       // messages not yet delivered, one source each (a reference held)
   bool ended = false;
   intptr_t result = 0;
 };
@@ -91,8 +95,60 @@ intptr_t deliver(Dialog* dialog, uint32_t message, uintptr_t wparam, intptr_t lp
   return dialog->procedure(dialog->window, message, wparam, lparam);
 }
 
+// A message posted to the procedure, owned by the source that delivers it.
+struct PostedMessage {
+  Dialog* dialog;
+  uint32_t message;
+  uintptr_t wparam;
+  intptr_t lparam;
+};
+
+gboolean deliver_posted(gpointer data) {
+  const PostedMessage posted = *static_cast<PostedMessage*>(data);
+  // Delivered once: the source may be re-entered by the loops the procedure
+  // runs, so it goes before the procedure is called. The context keeps it
+  // alive until this dispatch returns.
+  GSource* source = g_main_current_source();
+  g_source_destroy(source);
+  std::vector<GSource*>& pending = posted.dialog->posted;
+  pending.erase(std::find(pending.begin(), pending.end(), source));
+  g_source_unref(source);
+  deliver(posted.dialog, posted.message, posted.wparam, posted.lparam);
+  return G_SOURCE_REMOVE;
+}
+
+// Delivers a message that a signal of the dialog or a control causes.
+//
+// The procedure may run a nested loop for as long as a download lasts, and
+// GLib does not dispatch a source again while it is being dispatched unless the
+// source allows it: a procedure called from inside such a source would leave
+// that source unserved until it returns. The accessibility bridge's D-Bus
+// connection is such a source (and libdbus cannot dispatch a connection from
+// inside its own dispatch anyway), so a button pressed by a screen reader would
+// leave every later accessibility request unanswered for the whole download.
+// There the message is posted, as an accessibility client's invoke is
+// asynchronous on Windows: the request is finished first, and the procedure
+// runs at the next turn of the loop from a source of this module's own. That
+// source may be re-entered, so what the procedure's own calls cause reaches it
+// at once. Signals of window-system events (GDK's event source may be
+// re-entered) and of calls made outside any dispatch are sent, as on Windows.
+void deliver_from_signal(Dialog* dialog, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  GSource* current = g_main_current_source();
+  if (!current || g_source_get_can_recurse(current)) {
+    deliver(dialog, message, wparam, lparam);
+    return;
+  }
+  GSource* source = g_idle_source_new();
+  g_source_set_priority(source, G_PRIORITY_DEFAULT);
+  g_source_set_can_recurse(source, TRUE);
+  g_source_set_callback(source, deliver_posted, new PostedMessage{dialog, message, wparam, lparam},
+                        [](gpointer data) { delete static_cast<PostedMessage*>(data); });
+  dialog->posted.push_back(source);
+  g_source_attach(source, nullptr);
+}
+
 void deliver_command(Dialog* dialog, uint32_t id, uint32_t notification, GtkWidget* from) {
-  deliver(dialog, os::WM_COMMAND, (notification << 16) | (id & 0xFFFF), reinterpret_cast<intptr_t>(from));
+  deliver_from_signal(dialog, os::WM_COMMAND, (notification << 16) | (id & 0xFFFF), reinterpret_cast<intptr_t>(from));
 }
 
 // ---- The icon ------------------------------------------------------------
@@ -183,7 +239,7 @@ DialogBaseUnits font_base_units(GtkWidget* window, const DialogLayout& layout) {
 // ---- Signals -------------------------------------------------------------
 
 gboolean on_delete(GtkWidget*, GdkEvent*, gpointer data) {
-  deliver(static_cast<Dialog*>(data), os::WM_CLOSE, 0, 0);
+  deliver_from_signal(static_cast<Dialog*>(data), os::WM_CLOSE, 0, 0);
   return TRUE;  // the window stays until the procedure ends the dialog
 }
 
@@ -211,11 +267,11 @@ gboolean on_window_state(GtkWidget*, GdkEventWindowState* event, gpointer data) 
   auto* dialog = static_cast<Dialog*>(data);
   if (!(event->changed_mask & GDK_WINDOW_STATE_ICONIFIED)) return FALSE;
   if (event->new_window_state & GDK_WINDOW_STATE_ICONIFIED) {
-    deliver(dialog, os::WM_SIZE, SIZE_MINIMIZED, 0);
+    deliver_from_signal(dialog, os::WM_SIZE, SIZE_MINIMIZED, 0);
   } else {
     GtkAllocation area;
     gtk_widget_get_allocation(gtk_bin_get_child(GTK_BIN(dialog->window)), &area);
-    deliver(dialog, os::WM_SIZE, SIZE_RESTORED, (area.height << 16) | (area.width & 0xFFFF));
+    deliver_from_signal(dialog, os::WM_SIZE, SIZE_RESTORED, (area.height << 16) | (area.width & 0xFFFF));
   }
   return FALSE;
 }
@@ -368,6 +424,12 @@ void build(Dialog& dialog, const DialogLayout& layout) {
 }
 
 void destroy(Dialog& dialog) {
+  // Messages still posted go with the window, as they do on Windows.
+  for (GSource* source : dialog.posted) {
+    g_source_destroy(source);
+    g_source_unref(source);
+  }
+  dialog.posted.clear();
   for (Control& control : dialog.controls) g_signal_handlers_disconnect_by_data(control.text_widget, &control);
   g_signal_handlers_disconnect_by_data(dialog.window, &dialog);
   gtk_widget_destroy(dialog.window);
