@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -155,17 +156,23 @@ int32_t failure_of(CURLcode code) {
 // A header of the answer: its name as sent and its value without the blanks around it.
 using Header = std::pair<std::string, std::string>;
 
+using Clock = std::chrono::steady_clock;
+
 struct Transfer {
   CURL* handle;
   std::vector<unsigned char>& body;
   std::vector<Header>& headers;
   int64_t limit;
+  int32_t silence_milliseconds;  // no byte for this long ends the transfer; 0: not watched
+  Clock::time_point last_byte = Clock::now();
   bool too_large = false;
+  bool silent = false;
 };
 
 size_t receive(char* data, size_t size, size_t count, void* user) {
   auto& transfer = *static_cast<Transfer*>(user);
   const size_t bytes = size * count;
+  transfer.last_byte = Clock::now();
   if (int64_t(transfer.body.size() + bytes) > transfer.limit) {
     transfer.too_large = true;
     return 0;  // ends the transfer
@@ -185,6 +192,7 @@ size_t receive(char* data, size_t size, size_t count, void* user) {
 size_t receive_header(char* data, size_t size, size_t count, void* user) {
   auto& transfer = *static_cast<Transfer*>(user);
   const size_t bytes = size * count;
+  transfer.last_byte = Clock::now();
   const std::string_view line(data, bytes);
   if (line.starts_with("HTTP/")) {
     transfer.headers.clear();
@@ -199,6 +207,18 @@ size_t receive_header(char* data, size_t size, size_t count, void* user) {
                                           : value.substr(first, value.find_last_not_of(blanks) - first + 1);
   transfer.headers.emplace_back(std::string(line.substr(0, colon)), std::string(value));
   return bytes;
+}
+
+// Called by libcurl about once a second, and whenever data moves: ends the
+// transfer once no byte has come for the silence limit. The low-speed check of
+// libcurl averages over the last seconds, so the bytes just before a silence
+// would keep it quiet for a while.
+int watch_silence(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto& transfer = *static_cast<Transfer*>(user);
+  if (transfer.silence_milliseconds <= 0) return 0;
+  if (Clock::now() - transfer.last_byte < std::chrono::milliseconds(transfer.silence_milliseconds)) return 0;
+  transfer.silent = true;
+  return 1;  // ends the transfer
 }
 
 // A whole-number argument, or nothing when it is of no such type.
@@ -346,10 +366,10 @@ class HttpRequest final : public AutomationInstance {
     forget_answer();
     CURL* handle = take_handle();
     if (handle == nullptr) return result_com_not_initialized;
-    Transfer transfer{handle, body_, headers_, g_maximum_body_bytes.load()};
     const FetchLimits limits = fetch_limits();
     const int32_t connect = timeouts_ ? timeouts_->connect : limits.connect_milliseconds;
     const int32_t silence = timeouts_ ? timeouts_->receive : limits.silence_milliseconds;
+    Transfer transfer{handle, body_, headers_, g_maximum_body_bytes.load(), silence};
     curl_easy_setopt(handle, CURLOPT_URL, address_.c_str());
     curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
@@ -361,9 +381,13 @@ class HttpRequest final : public AutomationInstance {
     // Name resolution and connection together; 0 leaves libcurl's own limit.
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, long(connect));
     // Less than 1 byte/s for the silence limit (whole seconds, at least one)
-    // ends the transfer; 0 turns the check off.
+    // ends the transfer, and so does no byte at all for that long (counted from
+    // the start, the connection included); 0 turns both checks off.
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, silence > 0 ? long((silence + 999) / 1000) : 0L);
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, watch_silence);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer);
     curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, long(limits.total_milliseconds));
     curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(transfer.limit));
     curl_easy_setopt(handle, CURLOPT_USERAGENT, user_agent);
@@ -377,7 +401,9 @@ class HttpRequest final : public AutomationInstance {
     give_back_handle(handle);
     if (code != CURLE_OK) {
       forget_answer();
-      transfer_failure_ = transfer.too_large ? failure::body_too_large : failure_of(code);
+      transfer_failure_ = transfer.too_large ? failure::body_too_large
+                          : transfer.silent  ? failure::timed_out
+                                             : failure_of(code);
       return transfer_failure_;
     }
     answered_ = true;

@@ -101,9 +101,10 @@ TEST_F(HttpRequest, EachMisbehaviourEndsAsItShould) {
       {"/big/104857600", failure::body_too_large, "", 5},  // 100 MB: beyond the 64 MiB cap
       {"/endless", failure::body_too_large, "", 20},
       {"/reset", failure::connection_error, "", 5},
-      // Under 1 byte/s for the (shortened) limit; libcurl measures the speed
-      // over the last five seconds, so the few bytes of /stall count a while.
-      {"/stall", failure::timed_out, "", 30},
+      // No byte for the (shortened) silence limit of 2 s, twice, though a few
+      // came first: libcurl's low-speed check alone would wait for them to
+      // leave its five-second average.
+      {"/stall", failure::timed_out, "", 2 * 2 + 5},
       {"/silent", failure::timed_out, "", 10},
       {"/trickle", failure::timed_out, "", 20},  // a byte a second: only the total limit ends it
   };
