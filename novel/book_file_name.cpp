@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/files.h"
+#include "runtime/code_page_936.h"
 #include "runtime/files.h"
 
 namespace {
@@ -57,12 +58,14 @@ Text safe_file_title(const char* title) {
     if (*p >= 0x80) {
       utf8_length += 3;
       if (utf8_length > title_utf8_budget) break;
+      const bool lead = is_lead_byte(*p);
       safe.push_back(static_cast<char>(*p++));
       // A lead byte at the very end has no second byte and is no character: it
-      // would turn into a character that file names refuse.
-      if (*p == 0) {
+      // would turn into a character that file names refuse. 0x80 and 0xFF are
+      // characters by themselves, so the byte after them is looked at anew.
+      if (lead && *p == 0) {
         safe.back() = '_';
-      } else {
+      } else if (lead) {
         safe.push_back(static_cast<char>(*p++));
       }
       kept = safe.size();

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "runtime/code_page_936.h"
+
 namespace {
 
 using Piece = std::string_view;
@@ -16,11 +18,9 @@ bool is_ascii_white_space(unsigned char byte) { return byte == ' ' || (byte >= '
 
 bool is_ascii_letter(unsigned char byte) { return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z'); }
 
-// The width of the character that starts at i: two bytes for a byte of 0x80 or
-// above, unless the piece ends after it.
-size_t character_width(Piece piece, size_t i) {
-  return static_cast<unsigned char>(piece[i]) >= 0x80 && i + 1 < piece.size() ? 2 : 1;
-}
+// The width of the character that starts at i: two bytes for a lead byte,
+// unless the piece ends after it.
+size_t character_width(Piece piece, size_t i) { return ::character_width(piece.data(), i, piece.size()); }
 
 // Removes "." and ".." segments from a path that starts with "/", as RFC 3986
 // (5.2.4) does; ".." never climbs above the root.

@@ -19,9 +19,9 @@
 // resolved. A page address without "://" places no link; one without a "/" after
 // the host is read as if it ended with one.
 //
-// Texts are code page 936: searches step over whole characters (a byte of 0x80
-// or above starts a two-byte character), so a match never begins on the second
-// byte of one. Pieces are views into the page and live as long as it does.
+// Texts are code page 936: searches step over whole characters (a lead byte,
+// runtime/code_page_936.h, starts a two-byte character), so a match never
+// begins on the second byte of one. Pieces are views into the page and live as long as it does.
 #pragma once
 
 #include <cstdint>

@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "runtime/code_page_936.h"
 #include "runtime/text_search.h"
 
 namespace {
@@ -85,12 +86,12 @@ class LineWalk {
   }
 
   // The number of characters from begin (a character start) to end, counted
-  // only as far as enough: a byte of 0x80 or above and the byte after it are
-  // one character, so 2 * enough bytes always hold enough of them.
+  // only as far as enough: no character is longer than two bytes, so
+  // 2 * enough bytes always hold enough of them.
   int32_t characters_up_to(size_t begin, size_t end, int32_t enough) const {
     if (end - begin >= 2 * size_t(enough)) return enough;
     int32_t characters = 0;
-    for (size_t at = begin; at < end; ++characters) at += bytes_[at] >= 0x80 && at + 1 < end ? 2 : 1;
+    for (size_t at = begin; at < end; ++characters) at += character_width(bytes_, at, end);
     return characters;
   }
 

@@ -1,5 +1,7 @@
 #include "platform/dialog_support.h"
 
+#include "runtime/code_page_936.h"
+
 namespace {
 // MulDiv: number * numerator / denominator, rounded half away from zero.
 int32_t scale_rounded(int32_t number, int32_t numerator, int32_t denominator) {
@@ -12,8 +14,7 @@ int32_t scale_rounded(int32_t number, int32_t numerator, int32_t denominator) {
 size_t local_text_fit(const char* text, size_t length, size_t room) {
   size_t used = 0;
   while (used < length) {
-    const bool two_bytes = static_cast<unsigned char>(text[used]) >= 0x80 && used + 1 < length;
-    const size_t next = used + (two_bytes ? 2 : 1);
+    const size_t next = used + character_width(text, used, length);
     if (next > room) break;
     used = next;
   }

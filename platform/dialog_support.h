@@ -4,7 +4,7 @@
 // Dialog texts cross the OS boundary in another encoding (UTF-16 on Windows,
 // UTF-8 under GTK) and come back as code-page-936 bytes. A reader with a short
 // buffer gets as many whole characters as fit: a two-byte character (a lead
-// byte of 0x80 or above and the byte after it) is never cut in half, so the
+// byte and the byte after it) is never cut in half, so the
 // text it receives is always valid.
 #pragma once
 

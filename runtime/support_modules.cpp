@@ -8,6 +8,7 @@
 #include "platform/os.h"
 #include "platform/system.h"
 #include "runtime/arrays.h"
+#include "runtime/code_page_936.h"
 #include "runtime/memory.h"
 #include "runtime/threads.h"
 
@@ -136,8 +137,8 @@ void unsupported_service(int32_t code) {
 const char* path_file_name(const char* path) {
   const char* name = path;
   for (const char* p = path; *p;) {
-    auto byte = static_cast<unsigned char>(*p);
-    if (byte >= 0x81 && p[1]) {
+    const auto byte = static_cast<unsigned char>(*p);
+    if (character_width_in_text(p) == 2) {
       p += 2;
       continue;
     }

@@ -6,6 +6,7 @@
 
 #include "platform/half_width.h"
 #include "runtime/arrays.h"
+#include "runtime/code_page_936.h"
 #include "runtime/memory.h"
 #include "runtime/text_search.h"
 
@@ -114,7 +115,7 @@ char* replace_full_width_slashes(const char* text, int32_t length) {
   const auto* bytes = bytes_of(text);
   int32_t i = 0;
   while (i < length && !(bytes[i] == 0xA3 && (bytes[i + 1] == 0xAF || bytes[i + 1] == 0xDC))) {
-    i += bytes[i] >= 0x80 && bytes[i + 1] != 0 ? 2 : 1;
+    i += int32_t(character_width_in_text(bytes + i));
   }
   if (i >= length) return nullptr;
   char* copy = static_cast<char*>(runtime_alloc_raw(size_t(length) + 1));
@@ -124,7 +125,7 @@ char* replace_full_width_slashes(const char* text, int32_t length) {
     if (bytes[i] == 0xA3 && (bytes[i + 1] == 0xAF || bytes[i + 1] == 0xDC)) {
       copy[out++] = bytes[i + 1] == 0xAF ? '/' : '\\';
       i += 2;
-    } else if (bytes[i] >= 0x80 && bytes[i + 1] != 0) {
+    } else if (character_width_in_text(bytes + i) == 2) {
       copy[out++] = text[i++];
       copy[out++] = text[i++];
     } else {

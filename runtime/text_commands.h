@@ -1,7 +1,7 @@
 // Text search, slicing, replacement, splitting, byte access and integer conversion.
 //
-// All work on code-page-936 Texts: a byte of 0x80 or above starts a two-byte
-// character. Forward searches step by whole characters, so a match never begins
+// All work on code-page-936 Texts: a lead byte (runtime/code_page_936.h) starts
+// a two-byte character. Forward searches step by whole characters, so a match never begins
 // on a second byte; the start position is rounded up to the next character
 // boundary counted from the first byte. Slicing is byte-wise. Positions are
 // 1-based, -1 means "not found", and every returned Text is new (null if empty).

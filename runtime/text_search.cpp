@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "runtime/code_page_936.h"
+
 #if defined(NOVELFETCH_X86)
 #include <cpuid.h>
 #include <emmintrin.h>
@@ -182,16 +184,37 @@ const unsigned char* find_bytes(const unsigned char* begin, const unsigned char*
   return find_bytes_portable(begin, end, sought, length, ignore_case);
 }
 
+// Steps by characters from the character start at to the first character start
+// at or after position. A lead byte directly before the terminator steps past
+// it; callers cap the result at the text's length.
+// The bytes from at to position all are 0x80 or above (a run of
+// start_of_high_run); eight of them that are all lead bytes pair up into four
+// characters, so such words are stepped over whole.
+size_t step_to(const unsigned char* text, size_t at, size_t position) {
+  constexpr uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u, lows = 0x7F7F7F7F7F7F7F7Fu;
+  auto has_zero_byte = [](uint64_t word) { return ((word - ones) & ~word & highs) != 0; };
+  while (at < position) {
+    if (position - at >= 8) {
+      uint64_t word;
+      std::memcpy(&word, text + at, sizeof word);
+      const uint64_t low_bits = word & lows;  // 0 for a byte 0x80, 0x7F for 0xFF
+      if (!has_zero_byte(low_bits) && !has_zero_byte(low_bits ^ lows)) {
+        at += 8;
+        continue;
+      }
+    }
+    at += is_lead_byte(text[at]) ? 2 : 1;
+  }
+  return at;
+}
+
 size_t character_boundary_at_or_after(const unsigned char* text, size_t origin, size_t position, size_t length) {
-  const size_t start = start_of_high_run(text, origin, position);
-  // Inside the run every character is two bytes long, except that a lead byte
-  // directly before the terminator is a character by itself.
-  const size_t boundary = start + ((position - start + 1) & ~size_t(1));
+  const size_t boundary = step_to(text, start_of_high_run(text, origin, position), position);
   return boundary < length ? boundary : length;
 }
 
 bool is_character_boundary(const unsigned char* text, size_t origin, size_t position) {
-  return ((position - start_of_high_run(text, origin, position)) & 1) == 0;
+  return step_to(text, start_of_high_run(text, origin, position), position) == position;
 }
 
 size_t search_characters(const unsigned char* text, size_t text_length, size_t origin, const unsigned char* sought,

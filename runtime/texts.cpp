@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "runtime/arrays.h"
+#include "runtime/code_page_936.h"
 #include "runtime/text_search.h"
 
 #if defined(NOVELFETCH_X86)
@@ -17,16 +18,9 @@
 
 Text Text::copy_of(const char* text) { return Text::adopt(copy_text_bytes(text, text_length(text))); }
 
-int32_t ByteSet::size() const {
-  if (block_ == nullptr) return 0;
-  int32_t count;
-  std::memcpy(&count, static_cast<const unsigned char*>(block_) + 4, sizeof count);
-  return count < 0 ? 0 : count;
-}
+int32_t ByteSet::size() const { return byte_set_count(block_); }
 
-const unsigned char* ByteSet::data() const {
-  return block_ == nullptr ? nullptr : static_cast<const unsigned char*>(block_) + 8;
-}
+const unsigned char* ByteSet::data() const { return block_ == nullptr ? nullptr : byte_set_bytes(block_); }
 
 // ---- Length ------------------------------------------------------------------
 
@@ -145,10 +139,9 @@ char* copy_text_bytes(const void* bytes, int32_t count) {
 // header and copy a huge run of bytes.
 void* make_byte_set(const void* bytes, int32_t count) {
   if (count < 1) return nullptr;
-  auto* block = static_cast<unsigned char*>(runtime_alloc_raw(size_t(count) + 8));
-  const int32_t header[2] = {1, count};
-  std::memcpy(block, header, sizeof header);
-  std::memcpy(block + 8, bytes, size_t(count));
+  void* block = runtime_alloc_raw(byte_set_header_size + size_t(count));
+  write_byte_set_header(block, count);
+  std::memcpy(byte_set_bytes(block), bytes, size_t(count));
   return block;
 }
 

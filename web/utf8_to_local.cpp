@@ -5,12 +5,10 @@
 #include <iterator>
 
 #include "platform/code_pages.h"
+#include "runtime/code_page_936.h"
 #include "runtime/memory.h"
 
 namespace {
-
-// The bytes of a ByteSet block: after its dimension count and its byte count.
-unsigned char* byte_set_bytes(void* block) { return static_cast<unsigned char*>(block) + 2 * sizeof(int32_t); }
 
 // prefix is in lower case; only "A" to "Z" are folded, as find_text does.
 bool starts_with_ignoring_case(const char* text, const char* prefix) {
@@ -74,8 +72,7 @@ Text utf16_to_text(const ByteSet& bytes, OptionalInt code_page) {
 
 ByteSet make_blank_bytes(int32_t count) {
   if (count < 1) return ByteSet();
-  void* block = runtime_alloc(2 * sizeof(int32_t) + static_cast<size_t>(count));
-  const int32_t header[2] = {1, count};
-  std::memcpy(block, header, sizeof header);
+  void* block = runtime_alloc(byte_set_header_size + static_cast<size_t>(count));
+  write_byte_set_header(block, count);
   return ByteSet::adopt(block);
 }

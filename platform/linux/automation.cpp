@@ -10,6 +10,7 @@
 
 #include "platform/linux/automation_layer.h"
 #include "runtime/automation.h"
+#include "runtime/code_page_936.h"
 #include "runtime/memory.h"
 #include "runtime/texts.h"
 
@@ -112,14 +113,6 @@ void* array_block(const Variant& value) {
   return value.pointer<void>();
 }
 
-int32_t byte_set_size(const void* block) {
-  int32_t size = 0;
-  if (block) std::memcpy(&size, static_cast<const unsigned char*>(block) + 4, sizeof size);
-  return size < 0 ? 0 : size;
-}
-
-const unsigned char* byte_set_data(const void* block) { return static_cast<const unsigned char*>(block) + 8; }
-
 void set_pointer(Variant& value, uint16_t type, const void* pointer) {
   value.type = type;
   value.value = reinterpret_cast<uintptr_t>(pointer);
@@ -132,7 +125,7 @@ void copy_variant(const Variant& source, Variant& copy) {
     set_pointer(copy, variant_string, copy_text_bytes(source.pointer<char>(), text_length(source.pointer<char>())));
   } else if ((source.type & variant_array) && !(source.type & variant_by_reference)) {
     const void* block = source.pointer<void>();
-    set_pointer(copy, source.type, make_byte_set(block ? byte_set_data(block) : nullptr, byte_set_size(block)));
+    set_pointer(copy, source.type, make_byte_set(block ? byte_set_bytes(block) : nullptr, byte_set_count(block)));
   }
 }
 
@@ -168,7 +161,7 @@ Variant argument_of(const ArgCell& cell) {
     }
     case tag_byte_set: {
       const void* block = cell_pointer<void>(cell);
-      set_pointer(value, variant_byte_array, make_byte_set(block ? byte_set_data(block) : nullptr, byte_set_size(block)));
+      set_pointer(value, variant_byte_array, make_byte_set(block ? byte_set_bytes(block) : nullptr, byte_set_count(block)));
       break;
     }
     case tag_automation_object: {
@@ -304,11 +297,11 @@ bool pick_array_element(const Variant& value, const ArgCell& index, Variant& ele
   const uint16_t element_type = value.type & ~uint16_t(variant_array | variant_by_reference);
   if (element_type != variant_byte && element_type != variant_int8) return false;
   const void* block = array_block(value);
-  const int32_t size = byte_set_size(block);
+  const int32_t size = byte_set_count(block);
   const int32_t given = index.given() ? index.low() : 0;
   if (size == 0 || given > size) return false;
   element.type = element_type;
-  element.value = byte_set_data(block)[given > 0 ? given - 1 : 0];
+  element.value = byte_set_bytes(block)[given > 0 ? given - 1 : 0];
   return true;
 }
 
@@ -319,8 +312,8 @@ void* variant_to_bytes(int32_t count, const ArgCell* cells) {
   // Only byte arrays hold bytes: no other value converts to one here.
   if (value->type != variant_byte_array && value->type != (variant_array | variant_int8)) return nullptr;
   const void* block = value->pointer<void>();
-  const int32_t size = byte_set_size(block);
-  return size > 0 ? make_byte_set(byte_set_data(block), size) : nullptr;
+  const int32_t size = byte_set_count(block);
+  return size > 0 ? make_byte_set(byte_set_bytes(block), size) : nullptr;
 }
 
 char* variant_to_text(int32_t count, const ArgCell* cells) {

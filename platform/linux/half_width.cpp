@@ -1,5 +1,7 @@
 #include "platform/half_width.h"
 
+#include "runtime/code_page_936.h"
+
 namespace {
 
 // The half-width byte for the two-byte character (lead, trail), or 0 when the
@@ -26,7 +28,7 @@ int32_t map_to_half_width(const char* text, int32_t length, char* output, int32_
   while (i < length) {
     char mapped = 0;
     int32_t step = 1;
-    if (bytes[i] >= 0x80 && i + 1 < length) {
+    if (character_width(bytes, size_t(i), size_t(length)) == 2) {
       mapped = half_width_of(bytes[i], bytes[i + 1]);
       step = 2;
     }

@@ -50,6 +50,10 @@ TEST(SafeFileTitle, CharactersThatFileNamesCannotHold) {
       {"\x81\x01", "\x81\x01"},
       // A lead byte at the very end has no second byte.
       {"ab\xd5", "ab_"},
+      // 0x80 (the euro sign) and 0xFF are characters by themselves, so what
+      // follows them is a character of its own that may need replacing.
+      {"\x80/\xff\\", "\x80" + gbk("／") + "\xff" + gbk("＼")},
+      {"ab\x80", "ab\x80"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(shown(text_bytes(safe_file_title(c.title.c_str()))), shown(c.safe)) << shown(c.title);
