@@ -7,17 +7,15 @@
 // main context, while the asking thread waits for its answer; when GTK was
 // never set up, the box goes to stderr from any thread.
 #include <gtk/gtk.h>
-#include <iconv.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <string>
 
+#include "platform/code_pages.h"
 #include "platform/linux/gtk_session.h"
 #include "platform/os.h"
 
@@ -28,31 +26,6 @@ MessageBoxObserver g_message_box_observer = nullptr;
 namespace {
 
 constexpr int32_t IDOK = 1;
-
-// Code page 936 to UTF-8; a byte that does not convert becomes '?'.
-std::string utf8_from_local(const char* text) {
-  std::string result;
-  if (!text) return result;
-  iconv_t converter = iconv_open("UTF-8", "CP936");
-  if (converter == iconv_t(-1)) converter = iconv_open("UTF-8", "GBK");
-  if (converter == iconv_t(-1)) return text;
-  char* in = const_cast<char*>(text);
-  size_t in_left = std::strlen(text);
-  char buffer[256];
-  while (in_left > 0) {
-    char* out = buffer;
-    size_t out_left = sizeof buffer;
-    size_t done = iconv(converter, &in, &in_left, &out, &out_left);
-    result.append(buffer, size_t(out - buffer));
-    if (done == size_t(-1) && errno != E2BIG) {
-      result += '?';
-      ++in;
-      --in_left;
-    }
-  }
-  iconv_close(converter);
-  return result;
-}
 
 bool on_first_thread() { return syscall(SYS_gettid) == getpid(); }
 
@@ -94,8 +67,8 @@ int32_t OS_API MessageBoxA(Window, const char* text, const char* caption, uint32
     g_message_box_observer(text ? text : "", caption ? caption : "", style);
     return IDOK;
   }
-  std::string utf8_text = utf8_from_local(text);
-  std::string utf8_caption = utf8_from_local(caption);
+  std::string utf8_text = local_to_utf8(text ? text : "");
+  std::string utf8_caption = local_to_utf8(caption ? caption : "");
   if (on_first_thread()) {
     if (start_gtk())
       show_dialog(utf8_text, utf8_caption);

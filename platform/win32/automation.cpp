@@ -7,9 +7,12 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "platform/win32/wide_texts.h"
 #include "runtime/automation.h"
+#include "runtime/code_page_936.h"
 #include "runtime/memory.h"
 #include "runtime/texts.h"
 
@@ -18,7 +21,6 @@ static_assert(offsetof(Variant, value) == offsetof(VARIANT, llVal), "the value p
 
 namespace {
 
-constexpr UINT local_code_page = 936;
 constexpr DWORD create_contexts = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER |
                                   CLSCTX_REMOTE_SERVER;  // 0x17
 constexpr DWORD create_contexts_without_remote = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER |
@@ -31,29 +33,22 @@ struct RuntimeFree {
 };
 using WideText = std::unique_ptr<wchar_t[], RuntimeFree>;
 
-// A code-page-936 text as a new UTF-16 string; null for null or a failed measure.
+// A code-page-936 text as a new zero-terminated UTF-16 string; null for null.
 WideText ansi_to_wide(const char* text) {
   if (text == nullptr) return nullptr;
-  const int length = MultiByteToWideChar(local_code_page, 0, text, -1, nullptr, 0);
-  if (length <= 0) return nullptr;
-  WideText wide(static_cast<wchar_t*>(runtime_alloc_raw(static_cast<size_t>(length) * sizeof(wchar_t))));
-  MultiByteToWideChar(local_code_page, 0, text, -1, wide.get(), length);
+  const std::wstring units = wide_from_local(text);
+  const size_t size = (units.size() + 1) * sizeof(wchar_t);
+  WideText wide(static_cast<wchar_t*>(runtime_alloc_raw(size)));
+  std::memcpy(wide.get(), units.c_str(), size);
   return wide;
 }
 
-// length UTF-16 units (all of a NUL-terminated string when -1) as a new Text in
-// code page 936; null for null, an empty string or a failed measure.
-char* wide_to_ansi(const wchar_t* wide, int length = -1) {
-  if (wide == nullptr || length == 0) return nullptr;
-  const int size = WideCharToMultiByte(local_code_page, 0, wide, length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return nullptr;
-  char* text = static_cast<char*>(runtime_alloc(static_cast<size_t>(size) + 1));
-  WideCharToMultiByte(local_code_page, 0, wide, length, text, size, nullptr, nullptr);
-  if (text[0] == 0) {
-    runtime_free(text);
-    return nullptr;
-  }
-  return text;
+// length UTF-16 units as a new Text in code page 936, up to the first zero;
+// null for null or an empty result.
+char* wide_to_ansi(const wchar_t* wide, int length) {
+  if (wide == nullptr || length <= 0) return nullptr;
+  const std::string local = local_from_wide(std::wstring_view(wide, static_cast<size_t>(length)));
+  return copy_text_bytes(local.c_str(), static_cast<int32_t>(std::strlen(local.c_str())));
 }
 
 void release_held(AutomationObject& object) {
@@ -154,15 +149,13 @@ BSTR make_string(const char* text) {
 
 // A one-dimensional byte array (lower bound 0) holding a copy of a byte set.
 SAFEARRAY* make_byte_array(const void* byte_set, bool null_when_empty) {
-  int32_t size = 0;
-  if (byte_set) std::memcpy(&size, static_cast<const unsigned char*>(byte_set) + 4, sizeof size);
-  if (size < 0) size = 0;
+  const int32_t size = byte_set_count(byte_set);
   if (size == 0 && null_when_empty) return nullptr;
   SAFEARRAYBOUND bound = {static_cast<ULONG>(size), 0};
   SAFEARRAY* array = SafeArrayCreate(VT_UI1, 1, &bound);
   void* data = nullptr;
   if (array && size > 0 && SUCCEEDED(SafeArrayAccessData(array, &data))) {
-    std::memcpy(data, static_cast<const unsigned char*>(byte_set) + 8, static_cast<size_t>(size));
+    std::memcpy(data, byte_set_bytes(byte_set), static_cast<size_t>(size));
     SafeArrayUnaccessData(array);
   }
   return array;

@@ -14,30 +14,9 @@
 #include <string>
 
 #include "platform/dialog_support.h"
+#include "platform/win32/wide_texts.h"
 
 namespace {
-
-constexpr UINT local_code_page = 936;
-
-std::wstring wide_from_local(const char* text) {
-  if (!text || !*text) return {};
-  const int count = MultiByteToWideChar(local_code_page, 0, text, -1, nullptr, 0);
-  if (count <= 0) return {};
-  std::wstring wide(static_cast<size_t>(count), L'\0');
-  MultiByteToWideChar(local_code_page, 0, text, -1, wide.data(), count);
-  wide.resize(static_cast<size_t>(count) - 1);
-  return wide;
-}
-
-std::string local_from_wide(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  const int length = static_cast<int>(wide.size());
-  const int count = WideCharToMultiByte(local_code_page, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-  if (count <= 0) return {};
-  std::string local(static_cast<size_t>(count), '\0');
-  WideCharToMultiByte(local_code_page, 0, wide.data(), length, local.data(), count, nullptr, nullptr);
-  return local;
-}
 
 HWND window_of(os::Window window) { return static_cast<HWND>(window); }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/os.h"
+#include "platform/win32/wide_texts.h"
 
 // After the platform headers: <windows.h> defines macros named like their constants.
 #include <windows.h>
@@ -11,20 +12,6 @@
 namespace os {
 
 MessageBoxObserver g_message_box_observer = nullptr;
-
-namespace {
-
-std::wstring wide_from_local(const char* text) {
-  if (!text) return {};
-  int length = MultiByteToWideChar(936, 0, text, -1, nullptr, 0);
-  if (length <= 0) return {};
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(936, 0, text, -1, wide.data(), length);
-  wide.resize(static_cast<size_t>(length - 1));
-  return wide;
-}
-
-}  // namespace
 
 int32_t OS_API MessageBoxA(Window owner, const char* text, const char* caption, uint32_t style) {
   if (g_message_box_observer) {
