@@ -24,12 +24,14 @@ chapter that is only a picture, the progress in the caption, and an address of
 more than 60 characters, pasted on Windows and typed on Linux.
 """
 import argparse
+import atexit
 import json
 import os
 import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import types
 import urllib.request
@@ -131,7 +133,15 @@ def linux_prerequisites():
         raise
     if not os.environ.get("NOVELFETCH_E2E_BUS"):
         os.environ["NOVELFETCH_E2E_BUS"] = "1"
+        # The accessibility bus puts its socket in the runtime directory (else
+        # in ~/.cache), where another session's bus would replace it: each run
+        # gets a directory of its own, removed when the run ends.
+        os.environ["XDG_RUNTIME_DIR"] = tempfile.mkdtemp(prefix="novelfetch-e2e-runtime-")
+        os.environ["NOVELFETCH_E2E_RUNTIME"] = os.environ["XDG_RUNTIME_DIR"]
         os.execvp("dbus-run-session", ["dbus-run-session", "--", sys.executable] + sys.argv)
+    runtime = os.environ.get("NOVELFETCH_E2E_RUNTIME")
+    if runtime:
+        atexit.register(shutil.rmtree, runtime, True)
 
 
 def press_close_box(display_name, window):
@@ -187,6 +197,8 @@ class LinuxRun:
             if self.frame is None:
                 time.sleep(0.2)
         if self.frame is None:
+            self.process.kill()
+            self.process.wait()
             raise RuntimeError("the dialog did not appear on the accessibility bus")
         texts = self.descendants(self.frame, "text")
         self.url_box, self.status_box = texts[0], texts[1]
