@@ -6,8 +6,8 @@
 #   make dist  writes the Debian package and the Windows zip into dist/
 # All install what they need from Debian's packages first.
 PRESETS := linux linux-asan windows
-# Built and tested only when asked for (make test-tsan): ThreadSanitizer makes
-# the suite several times slower.
+# Built and tested only when asked for (make test-tsan): one more whole build
+# and run of the native suite, for a check that seldom finds anything new.
 ON_REQUEST_PRESETS := linux-tsan
 JOBS ?= $(shell nproc)
 
