@@ -2,12 +2,18 @@
 #   make run   builds the Linux program and opens its dialog
 #   make test  builds every preset (native, sanitizer, Windows), runs every test,
 #              then makes the packages and checks them
+#   make test-tsan  builds the ThreadSanitizer preset and runs every test under it
 #   make dist  writes the Debian package and the Windows zip into dist/
 # All install what they need from Debian's packages first.
 PRESETS := linux linux-asan windows
+# Built and tested only when asked for (make test-tsan): one more whole build
+# and run of the native suite, for a check that seldom finds anything new.
+ON_REQUEST_PRESETS := linux-tsan
 JOBS ?= $(shell nproc)
 
-.PHONY: test run dist check-dist deps build $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+ALL_PRESETS := $(PRESETS) $(ON_REQUEST_PRESETS)
+
+.PHONY: test test-tsan run dist check-dist deps build $(addprefix build-,$(ALL_PRESETS)) $(addprefix test-,$(ALL_PRESETS))
 
 deps:
 	@tools/setup-debian
@@ -20,13 +26,15 @@ build-$(1): deps
 test-$(1): build-$(1)
 	ctest --preset $(1) -j $(JOBS)
 endef
-$(foreach p,$(PRESETS),$(eval $(call preset_rules,$(p))))
+$(foreach p,$(ALL_PRESETS),$(eval $(call preset_rules,$(p))))
 
 build: $(addprefix build-,$(PRESETS))
 
 test: deps
 	$(MAKE) --no-print-directory test-linux test-linux-asan test-windows
 	$(MAKE) --no-print-directory check-dist
+
+test-tsan: test-linux-tsan
 
 run: build-linux
 	@tools/run-linux

@@ -134,10 +134,6 @@ void* registered(void* block) {
   return block;
 }
 
-// Worked out on first use; every thread that comes first stores the same range.
-std::atomic<bool> g_image_range_known{false};
-os::ImageRange g_image_range{};
-
 // The thread that runs the shutdown. A second thread that ends the process
 // meanwhile waits for that thread to finish; the shutdown thread itself (a
 // hook that fails) ends the process at once.
@@ -166,12 +162,11 @@ void* runtime_realloc(void* block, size_t size) {
 }
 
 bool is_in_program_image(const void* address) {
-  if (!g_image_range_known.load(std::memory_order_acquire)) {
-    g_image_range = os::program_image_range();
-    g_image_range_known.store(true, std::memory_order_release);
-  }
+  // Worked out once, on first use: the first thread computes it while any other
+  // waits, and afterwards each call costs one load of the guard.
+  static const os::ImageRange image_range = os::program_image_range();
   auto p = reinterpret_cast<uintptr_t>(address);
-  return p >= g_image_range.first && p <= g_image_range.last;
+  return p >= image_range.first && p <= image_range.last;
 }
 
 void runtime_free(const void* block) {

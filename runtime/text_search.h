@@ -31,6 +31,13 @@
 #endif
 #endif
 
+// Marks a scan that reads whole aligned blocks or words around a text. The
+// bytes it reads beyond the text's ends are never counted, but they may belong
+// to a neighbouring block that is free or that another thread is writing: the
+// address and thread sanitizers would report those reads, so they leave such a
+// scan alone.
+#define NOVELFETCH_READS_AROUND_TEXT __attribute__((no_sanitize("address", "thread")))
+
 // True when the processor has SSE2 (probed once at start-up; false until then,
 // which selects the portable kernels, so early callers still get right answers).
 bool processor_has_sse2();

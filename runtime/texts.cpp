@@ -33,7 +33,7 @@ using AliasedWord = uint32_t __attribute__((may_alias, aligned(4)));
 // crosses a page, so reading the bytes around the text is safe even though they
 // are not part of it; the bytes before the start are masked off, and nothing
 // after the first zero byte is counted.
-NOVELFETCH_SSE2_FUNCTION __attribute__((no_sanitize_address)) size_t length_by_blocks(const char* text, size_t limit) {
+NOVELFETCH_SSE2_FUNCTION NOVELFETCH_READS_AROUND_TEXT size_t length_by_blocks(const char* text, size_t limit) {
   const uintptr_t address = reinterpret_cast<uintptr_t>(text);
   const char* block = reinterpret_cast<const char*>(address & ~uintptr_t(15));
   const __m128i zero = _mm_setzero_si128();
@@ -55,7 +55,7 @@ NOVELFETCH_SSE2_FUNCTION __attribute__((no_sanitize_address)) size_t length_by_b
 
 // Aligned 4-byte words never cross a page either; the bytes after the
 // terminator inside the last word are read but never counted.
-__attribute__((no_sanitize_address)) size_t length_by_words(const char* text, size_t limit) {
+NOVELFETCH_READS_AROUND_TEXT size_t length_by_words(const char* text, size_t limit) {
   const char* p = text;
   while ((reinterpret_cast<uintptr_t>(p) & 3) != 0) {
     if (size_t(p - text) >= limit || *p == 0) return size_t(p - text);

@@ -133,15 +133,14 @@ def linux_prerequisites():
         raise
     if not os.environ.get("NOVELFETCH_E2E_BUS"):
         os.environ["NOVELFETCH_E2E_BUS"] = "1"
-        # The accessibility bus puts its socket in the runtime directory (else
-        # in ~/.cache), where another session's bus would replace it: each run
-        # gets a directory of its own, removed when the run ends.
-        os.environ["XDG_RUNTIME_DIR"] = tempfile.mkdtemp(prefix="novelfetch-e2e-runtime-")
-        os.environ["NOVELFETCH_E2E_RUNTIME"] = os.environ["XDG_RUNTIME_DIR"]
+        # The accessibility bus puts its socket in the runtime directory, else in
+        # ~/.cache/at-spi under one name for every session of the user, where a
+        # run that ends removes the socket of a run that goes on.
+        os.environ["XDG_RUNTIME_DIR"] = tempfile.mkdtemp(prefix="novelfetch-e2e-")
+        os.environ["NOVELFETCH_E2E_RUNTIME_DIR"] = os.environ["XDG_RUNTIME_DIR"]
         os.execvp("dbus-run-session", ["dbus-run-session", "--", sys.executable] + sys.argv)
-    runtime = os.environ.get("NOVELFETCH_E2E_RUNTIME")
-    if runtime:
-        atexit.register(shutil.rmtree, runtime, True)
+    if os.environ.get("NOVELFETCH_E2E_RUNTIME_DIR"):
+        atexit.register(shutil.rmtree, os.environ["NOVELFETCH_E2E_RUNTIME_DIR"], True)
 
 
 def press_close_box(display_name, window):
@@ -243,11 +242,21 @@ class LinuxRun:
             self.x("key", "ctrl+a", "BackSpace")
             if address:
                 self.x("type", "--delay", "5", address)
-            if self.address() == address:
+            if self.holds_address(address):
                 break
 
     def address(self):
         return self.url_box.get_text(0, -1)
+
+    def holds_address(self, address, seconds=5):
+        """Whether the address box comes to hold address: keys already sent may
+        still be on their way to a busy (or sanitizer-slowed) program."""
+        until = time.monotonic() + seconds
+        while self.address() != address:
+            if time.monotonic() >= until:
+                return False
+            time.sleep(0.1)
+        return True
 
     def press_download(self):
         self.button.do_action(0)
