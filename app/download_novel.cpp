@@ -54,18 +54,18 @@ void set_status(os::Window window, const char* text, Location at) {
 
 // Reads control id into the buffer (256 bytes and a terminator): at most 255
 // bytes of its text, after which the Text ends.
-void read_into(os::Window window, int32_t id, const Text& buffer, Location at) {
+void read_into(os::Window window, int32_t id, Text& buffer, Location at) {
   os_call(at, os::GetDlgItemTextA, window, id, buffer.get(), text_buffer_size);
 }
 
-// Fetches and parses the table of contents, downloads the chapters and shows
-// how it went; address holds the typed address and is reused for the status
-// text read back at the end.
 void set_caption(os::Window window, const char* text) { os_call(at_caption, os::SetWindowTextA, window, text); }
 
 // "N" + what, or the empty text when count is 0.
 Text count_line(int32_t count, const char* what) { return count > 0 ? join(to_text(count), what) : Text(); }
 
+// Fetches and parses the table of contents, downloads the chapters and shows
+// how it went; address holds the typed address and is reused for the status
+// text read back at the end.
 void download(os::Window window, Text& address) {
   // One gate paces every request of this download, the table of contents' included.
   const auto gate = std::make_shared<PaceGate>();
