@@ -57,7 +57,7 @@ class AutomationInstance {
   virtual int32_t invoke(int32_t id, const Variant* arguments, int32_t count, Variant& result) = 0;
 };
 
-// True when the calling thread has called os::com_initialize (and not yet undone
+// True when the calling thread has called platform::com_initialize (and not yet undone
 // it): objects are made only on such threads, as with COM.
 bool com_initialized_on_this_thread();
 

@@ -19,7 +19,7 @@ std::atomic<std::thread::id> g_starting_thread{};
 
 bool com_initialized_on_this_thread() { return t_initialize_count > 0; }
 
-namespace os {
+namespace platform {
 
 void com_initialize() {
   if (t_initialize_count++ == 0 && http_start()) g_starting_thread = std::this_thread::get_id();
@@ -33,4 +33,4 @@ void com_uninitialize() {
   }
 }
 
-}  // namespace os
+}  // namespace platform
