@@ -1,5 +1,7 @@
 #include "platform/half_width.h"
 
+namespace platform {
+
 namespace {
 
 // The half-width byte for the two-byte character (lead, trail), or 0 when the
@@ -42,3 +44,5 @@ int32_t map_to_half_width(const char* text, int32_t length, char* output, int32_
   }
   return written;
 }
+
+}  // namespace platform

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+namespace platform {
+
 struct HttpLimits {
   int32_t maximum_redirects;   // more redirects than this fail
   int64_t maximum_body_bytes;  // a longer body (after decoding) fails
@@ -26,3 +28,5 @@ HttpLimits default_http_limits();
 bool http_start();
 // Ends it: idle handles are closed at once, libcurl itself once no request runs.
 void http_end();
+
+}  // namespace platform

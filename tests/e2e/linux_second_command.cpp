@@ -32,7 +32,7 @@ std::string status_text() {
   char buffer[1024] = {};
   platform::get_dialog_item_text(g_window, StatusBox, buffer, sizeof buffer);
   std::string out;
-  for (char c : local_to_utf8(buffer))
+  for (char c : platform::local_to_utf8(buffer))
     out += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
   return out;
 }

@@ -17,6 +17,7 @@
 #include "unit/fixture_server.h"
 #include "web/fetch_page.h"
 
+namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -312,3 +313,4 @@ TEST_F(HttpRequest, LibcurlEndsWithTheStartingThreadAndStartsAgain) {
 }
 
 }  // namespace
+}  // namespace platform

@@ -20,16 +20,16 @@ const std::string creation_failed = "\xb4\xb4\xbd\xa8XMLHTTP\xb6\xd4\xcf\xf3\xca
 constexpr const char* http_classes[] = {"MSXML2.XMLHTTP", "Microsoft.XMLHTTP", "WinHttp.WinHttpRequest.5.1"};
 
 // Short limits, so that the pages that never end fail in seconds.
-constexpr FetchLimits quick_limits = {2000, 3000, 5000};
+constexpr platform::FetchLimits quick_limits = {2000, 3000, 5000};
 
 class FetchPage : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { platform::com_initialize(); }
   void SetUp() override {
     REQUIRE_FIXTURE_SERVER();
-    set_fetch_limits(quick_limits);
+    platform::set_fetch_limits(quick_limits);
   }
-  void TearDown() override { set_fetch_limits(default_fetch_limits()); }
+  void TearDown() override { platform::set_fetch_limits(platform::default_fetch_limits()); }
 
   static std::string fetch(const std::string& address) { return fetch_page(address.c_str()).c_str(); }
 };
