@@ -46,27 +46,29 @@ const char* const caption = "\xd0\xa1\xcb\xb5\xcf\xc2\xd4\xd8\xc6\xf7";  // 小�
 const char* const caption_read = " - \xd2\xd1\xb6\xc1 ";                        // " - 已读 "
 const char* const caption_chapters = " \xd5\xc2";                                  // " 章"
 
-ApiSlot<os::Bool(OS_API*)(os::Window, os::Bool)> enable_window("user32", "EnableWindow");
+ApiSlot<platform::Bool(PLATFORM_API*)(platform::Window, platform::Bool)> enable_window("user32", "EnableWindow");
 
-void set_status(os::Window window, const char* text, Location at) {
-  os_call(at, os::SetDlgItemTextA, window, int32_t{StatusBox}, text);
+void set_status(platform::Window window, const char* text, Location at) {
+  os_call(at, platform::set_dialog_item_text, window, int32_t{StatusBox}, text);
 }
 
 // Reads control id into the buffer (256 bytes and a terminator): at most 255
 // bytes of its text, after which the Text ends.
-void read_into(os::Window window, int32_t id, const Text& buffer, Location at) {
-  os_call(at, os::GetDlgItemTextA, window, id, buffer.get(), text_buffer_size);
+void read_into(platform::Window window, int32_t id, Text& buffer, Location at) {
+  os_call(at, platform::get_dialog_item_text, window, id, buffer.get(), text_buffer_size);
 }
 
-// Fetches and parses the table of contents, downloads the chapters and shows
-// how it went; address holds the typed address and is reused for the status
-// text read back at the end.
-void set_caption(os::Window window, const char* text) { os_call(at_caption, os::SetWindowTextA, window, text); }
+void set_caption(platform::Window window, const char* text) {
+  os_call(at_caption, platform::set_window_text, window, text);
+}
 
 // "N" + what, or the empty text when count is 0.
 Text count_line(int32_t count, const char* what) { return count > 0 ? join(to_text(count), what) : Text(); }
 
-void download(os::Window window, Text& address) {
+// Fetches and parses the table of contents, downloads the chapters and shows
+// how it went; address holds the typed address and is reused for the status
+// text read back at the end.
+void download(platform::Window window, Text& address) {
   // One gate paces every request of this download, the table of contents' included.
   const auto gate = std::make_shared<PaceGate>();
   if (!download_table_of_contents(address.get(), *gate)) {
@@ -95,15 +97,15 @@ void download(os::Window window, Text& address) {
 
 }  // namespace
 
-void download_novel(os::Window window) {
-  const os::Window button = os_call(at_get_button, os::GetDlgItem, window, int32_t{DownloadButton});
+void download_novel(platform::Window window) {
+  const platform::Window button = os_call(at_get_button, platform::get_dialog_item, window, int32_t{DownloadButton});
   if (g_busy != 0) {
     // A command that arrives while a download waits for its chapters: the
     // running download goes on untouched.
     set_status(window, status_busy, at_busy_status);
     return;
   }
-  os_call(at_disable_button, enable_window.get(), button, os::Bool{0});
+  os_call(at_disable_button, enable_window.get(), button, platform::Bool{0});
   g_busy = 1;
 
   Text address = Text::adopt(make_blank_text(text_buffer_size));
@@ -111,5 +113,5 @@ void download_novel(os::Window window) {
   download(window, address);
 
   g_busy = 0;
-  os_call(at_enable_button, enable_window.get(), button, os::Bool{1});
+  os_call(at_enable_button, enable_window.get(), button, platform::Bool{1});
 }

@@ -5,4 +5,4 @@
 
 #include "platform/os.h"
 
-void download_novel(os::Window window);
+void download_novel(platform::Window window);

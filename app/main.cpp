@@ -17,13 +17,14 @@ int main() {
   create_book();
   g_program_cleanup = release_book;
 
-  const os::Handle instance = os_call(Location{routine, 1}, os::GetModuleHandleA, static_cast<const char*>(nullptr));
-  g_icon = os_call(Location{routine, 2}, os::LoadIconA, instance, application_icon_resource);
+  const platform::Handle instance =
+      os_call(Location{routine, 1}, platform::get_module_handle, static_cast<const char*>(nullptr));
+  g_icon = os_call(Location{routine, 2}, platform::load_icon, instance, application_icon_resource);
   g_busy = 0;
   // The dialog manager's own message loop is the program's main loop. Its
   // result is not needed: a dialog that cannot be created just ends the program.
-  os_call(Location{routine, 3}, os::DialogBoxParamA, instance, main_dialog_resource, os::Window{}, main_dialog_proc,
-          intptr_t{0});
+  os_call(Location{routine, 3}, platform::dialog_box_param, instance, main_dialog_resource, platform::Window{},
+          main_dialog_proc, intptr_t{0});
 
   runtime_exit(0);
 }

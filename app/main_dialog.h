@@ -1,10 +1,11 @@
 // MainDialog: the program's one window, dialog template 1000, and its dialog
 // procedure.
 //
-// main_dialog_proc routes the few messages the dialog needs: on WM_INITDIALOG it
-// gives the window the application icon, a click on DownloadButton runs the
-// whole download (download_novel, which returns only when it has finished), and
-// the close box ends the dialog through the EndDialog entry bound at first use.
+// main_dialog_proc routes the few messages the dialog needs: on
+// message_init_dialog it gives the window the application icon, a click on
+// DownloadButton runs the whole download (download_novel, which returns only
+// when it has finished), and the close box ends the dialog through the user32
+// EndDialog entry bound at first use.
 // Everything runs on the main thread, but the procedure is re-entered while a
 // download waits and keeps the dialog answering: nothing here assumes it is not
 // nested.
@@ -28,8 +29,8 @@ enum MainDialogControl : int32_t {
 
 // The application icon (null when it could not be loaded), loaded once at start
 // and never released.
-extern os::Handle g_icon;
+extern platform::Handle g_icon;
 // 1 while download_novel runs, else 0.
 extern int32_t g_busy;
 
-intptr_t OS_API main_dialog_proc(os::Window window, uint32_t message, uintptr_t wparam, intptr_t lparam);
+intptr_t PLATFORM_API main_dialog_proc(platform::Window window, uint32_t message, uintptr_t wparam, intptr_t lparam);

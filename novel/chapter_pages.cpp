@@ -48,7 +48,7 @@ PageRead read_page(const char* address, PagePace& pace, TextOf text_of) {
 }  // namespace
 
 ChapterPages read_chapter_pages(const char* address, const char* name, PagePace& pace) {
-  os::com_initialize();
+  platform::com_initialize();
   ChapterPages result;
   PageRead page = read_page(address, pace, [](const char* page) { return chapter_text_of(page); });
   const Text start_tag = std::move(page.text.block_start_tag);

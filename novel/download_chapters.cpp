@@ -201,7 +201,7 @@ ChapterDownloadResult download_chapters(const ChapterDownloadOptions& options) {
   return result;
 }
 
-int32_t OS_API chapter_worker(int32_t k) {
+int32_t PLATFORM_API chapter_worker(int32_t k) {
   const std::shared_ptr<ChapterDownload> download = claim_download(k);
   if (!download) return 0;
   int32_t n;

@@ -71,4 +71,4 @@ struct ChapterDownloadOptions {
 ChapterDownloadResult download_chapters(const ChapterDownloadOptions& options = {});
 
 // The thread routine of worker k (1 to 10); its result is the thread's exit code.
-int32_t OS_API chapter_worker(int32_t k);
+int32_t PLATFORM_API chapter_worker(int32_t k);

@@ -292,7 +292,7 @@ Text follow_page_text(const char* page, const char* block_start_tag) {
 Text chapter_text_of_page(Text page) { return chapter_text_of(searchable_page(std::move(page)).get()).text; }
 
 Text read_chapter(const char* address, const char* name) {
-  os::com_initialize();
+  platform::com_initialize();
   const Text text = chapter_text_of_page(fetch_page(address));
   return join(name, "\r\n", text, "\r\n");
 }

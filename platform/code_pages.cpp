@@ -3,6 +3,8 @@
 
 #include <climits>
 
+namespace platform {
+
 namespace {
 
 std::u16string to_utf16(uint32_t code_page, std::string_view text) {
@@ -35,3 +37,5 @@ std::string local_to_utf8(std::string_view local) {
 std::string utf8_to_local_string(std::string_view utf8) {
   return from_utf16(code_page::gbk, to_utf16(code_page::utf8, utf8));
 }
+
+}  // namespace platform

@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+namespace platform {
+
 namespace code_page {
 constexpr uint32_t system_ansi = 0;  // stands for 936
 constexpr uint32_t gbk = 936;
@@ -38,3 +40,5 @@ std::u16string local_to_utf16(std::string_view local);
 std::string utf16_to_local(std::u16string_view units);
 std::string local_to_utf8(std::string_view local);
 std::string utf8_to_local_string(std::string_view utf8);
+
+}  // namespace platform

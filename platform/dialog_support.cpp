@@ -2,6 +2,8 @@
 
 #include "runtime/code_page_936.h"
 
+namespace platform {
+
 namespace {
 // MulDiv: number * numerator / denominator, rounded half away from zero.
 int32_t scale_rounded(int32_t number, int32_t numerator, int32_t denominator) {
@@ -28,3 +30,5 @@ DialogBaseUnits dialog_base_units(int32_t width_of_52_letters, int32_t font_heig
 
 int32_t dialog_x_to_pixels(int32_t units, DialogBaseUnits base) { return scale_rounded(units, base.horizontal, 4); }
 int32_t dialog_y_to_pixels(int32_t units, DialogBaseUnits base) { return scale_rounded(units, base.vertical, 8); }
+
+}  // namespace platform

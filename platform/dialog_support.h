@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace platform {
+
 // The number of leading bytes of text (length bytes) that fit into room bytes
 // without splitting a two-byte character.
 size_t local_text_fit(const char* text, size_t length, size_t room);
@@ -28,3 +30,5 @@ DialogBaseUnits dialog_base_units(int32_t width_of_52_letters, int32_t font_heig
 // ones eighths of the vertical base unit; results are rounded to whole pixels.
 int32_t dialog_x_to_pixels(int32_t units, DialogBaseUnits base);
 int32_t dialog_y_to_pixels(int32_t units, DialogBaseUnits base);
+
+}  // namespace platform

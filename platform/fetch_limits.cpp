@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+namespace platform {
+
 namespace {
 
 constexpr FetchLimits default_limits = {15000, 30000, 120000};
@@ -24,3 +26,5 @@ void set_fetch_limits(const FetchLimits& limits) {
   g_silence_milliseconds = limits.silence_milliseconds;
   g_total_milliseconds = limits.total_milliseconds;
 }
+
+}  // namespace platform

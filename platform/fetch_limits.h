@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+namespace platform {
+
 struct FetchLimits {
   int32_t connect_milliseconds;  // a connection not made by then fails
   int32_t silence_milliseconds;  // no byte of the answer for this long fails
@@ -23,3 +25,5 @@ FetchLimits default_fetch_limits();
 FetchLimits fetch_limits();
 // For tests: the limits of the requests that start from now on.
 void set_fetch_limits(const FetchLimits& limits);
+
+}  // namespace platform

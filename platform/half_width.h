@@ -8,7 +8,11 @@
 
 #include <cstdint>
 
+namespace platform {
+
 // Maps the length bytes at text (no terminator among them) into output, which
 // has room for output_size bytes. Returns the number of bytes written, 0 when
 // they do not fit. The mapping never makes a text longer.
 int32_t map_to_half_width(const char* text, int32_t length, char* output, int32_t output_size);
+
+}  // namespace platform

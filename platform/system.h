@@ -4,9 +4,11 @@
 //
 // The runtime's portable code (runtime/) reaches the operating system only
 // through this header and platform/os.h. Calls that the runtime makes with the
-// stack check of os_call (the timer and the wait of timed_wait) keep their
-// Win32 shape and calling convention, so the same code runs on both systems;
-// the rest are small functions with plain C++ contracts. Texts are code page 936.
+// stack check of os_call (the timer and the wait of timed_wait) and those the
+// binder makes keep the shape, values and calling convention (PLATFORM_API) of
+// the Win32 calls named in their comments, under the project's own names, so
+// the same code runs on both systems; the rest are small functions with plain
+// C++ contracts. Texts are code page 936.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +16,7 @@
 
 #include "platform/os.h"
 
-namespace os {
+namespace platform {
 
 // ---- Heap ----
 
@@ -50,61 +52,72 @@ void com_uninitialize();
 
 // ---- Libraries ---------------------------------------------------------------
 
-// The module of library loaded by the call (to be freed with FreeLibrary), or null.
-Handle OS_API LoadLibraryA(const char* library);
-// The address of an exported function; name is a NUL-terminated name, or an
-// ordinal (a value below 0x10000) standing in the pointer. Null when not found.
-void* OS_API GetProcAddress(Handle module, const char* name);
-Bool OS_API FreeLibrary(Handle module);
+// LoadLibraryA: the module of library loaded by the call (to be freed with
+// free_library), or null.
+Handle PLATFORM_API load_library(const char* library);
+// GetProcAddress: the address of an exported function; name is a NUL-terminated
+// name, or an ordinal (a value below 0x10000) standing in the pointer. Null when
+// not found.
+void* PLATFORM_API get_proc_address(Handle module, const char* name);
+// FreeLibrary.
+Bool PLATFORM_API free_library(Handle module);
 
 // ---- Program file and command line ----------------------------------------
 
-// Copies the full path of the running program (module must be null) and a
-// terminator into buffer; returns the length without the terminator, 0 on
-// failure, size when the path was cut to fit.
-uint32_t OS_API GetModuleFileNameA(Handle module, char* buffer, uint32_t size);
-// The process command line: the program name (quoted when it holds a blank),
-// then the arguments separated by blanks. Lives as long as the process.
-const char* OS_API GetCommandLineA();
+// GetModuleFileNameA: copies the full path of the running program (module must
+// be null) and a terminator into buffer; returns the length without the
+// terminator, 0 on failure, size when the path was cut to fit.
+uint32_t PLATFORM_API get_module_file_name(Handle module, char* buffer, uint32_t size);
+// GetCommandLineA: the process command line: the program name (quoted when it
+// holds a blank), then the arguments separated by blanks. Lives as long as the
+// process.
+const char* PLATFORM_API get_command_line();
 
 // ---- Threads -----------------------------------------------------------------
 
 // A subroutine run on a thread of its own: one 32-bit parameter, and the
 // thread's exit code as result.
-using ThreadRoutine = int32_t(OS_API*)(int32_t parameter);
+using ThreadRoutine = int32_t(PLATFORM_API*)(int32_t parameter);
 // Starts routine(parameter) on a new thread that runs at once. Returns an open
-// handle of the thread (close it with CloseHandle; the thread runs on) or null
+// handle of the thread (close it with close_handle; the thread runs on) or null
 // when no thread could be made. Linux handles are small non-zero numbers that
 // fit in 32 bits, as Windows handles do.
 Handle start_thread(ThreadRoutine routine, int32_t parameter);
 
 // ---- Timer, wait and message queue ----------------------------------------
 
-constexpr uint32_t WAIT_OBJECT_0 = 0;
-constexpr uint32_t WAIT_TIMEOUT = 258;
-constexpr uint32_t WAIT_FAILED = 0xFFFFFFFF;
-constexpr uint32_t INFINITE = 0xFFFFFFFF;
-constexpr uint32_t QS_ALLINPUT_WITHOUT_RAWINPUT = 0xFF;
+// What a wait returns (WAIT_OBJECT_0, WAIT_TIMEOUT, WAIT_FAILED), the time of
+// a wait without limit (INFINITE), and the wake mask of every kind of input
+// but raw input (QS_KEY, QS_MOUSEMOVE, QS_MOUSEBUTTON, QS_POSTMESSAGE, QS_TIMER,
+// QS_PAINT, QS_SENDMESSAGE and QS_HOTKEY: QS_ALLINPUT as it was before raw input).
+constexpr uint32_t wait_object_0 = 0;
+constexpr uint32_t wait_timeout = 258;
+constexpr uint32_t wait_failed = 0xFFFFFFFF;
+constexpr uint32_t wait_infinite = 0xFFFFFFFF;
+constexpr uint32_t all_input_without_raw_input = 0xFF;
 
-// A waitable timer that resets itself when a wait sees it fire; null on failure.
-Handle OS_API CreateWaitableTimerA(void* security, Bool manual_reset, const char* name);
-// due: negative is a time relative to now, otherwise an absolute time (both in
-// 100-nanosecond units; absolute times count from 1601-01-01 UTC).
-Bool OS_API SetWaitableTimer(Handle timer, const int64_t* due, int32_t period, void* completion, void* argument,
-                             Bool resume);
-// Waits until one of the count handles fires (WAIT_OBJECT_0 + its index), input
-// arrives for the calling thread (WAIT_OBJECT_0 + count), milliseconds pass
-// (WAIT_TIMEOUT), or the wait is impossible (WAIT_FAILED). On Linux the input is
-// any event of the default GLib main context, which the wait polls but does not
-// dispatch; only timers can be waited for there.
-uint32_t OS_API MsgWaitForMultipleObjects(uint32_t count, const Handle* handles, Bool wait_all, uint32_t milliseconds,
-                                          uint32_t wake_mask);
-// Milliseconds since an arbitrary moment; never goes backwards.
-uint64_t OS_API GetTickCount64();
+// CreateWaitableTimerA: a waitable timer that resets itself when a wait sees it
+// fire; null on failure.
+Handle PLATFORM_API create_waitable_timer(void* security, Bool manual_reset, const char* name);
+// SetWaitableTimer. due: negative is a time relative to now, otherwise an
+// absolute time (both in 100-nanosecond units; absolute times count from
+// 1601-01-01 UTC).
+Bool PLATFORM_API set_waitable_timer(Handle timer, const int64_t* due, int32_t period, void* completion, void* argument,
+                                     Bool resume);
+// MsgWaitForMultipleObjects: waits until one of the count handles fires
+// (wait_object_0 + its index), input arrives for the calling thread
+// (wait_object_0 + count), milliseconds pass (wait_timeout), or the wait is
+// impossible (wait_failed). On Linux the input is any event of the default GLib
+// main context, which the wait polls but does not dispatch; only timers can be
+// waited for there.
+uint32_t PLATFORM_API message_wait_for_multiple_objects(uint32_t count, const Handle* handles, Bool wait_all,
+                                                        uint32_t milliseconds, uint32_t wake_mask);
+// GetTickCount64: milliseconds since an arbitrary moment; never goes backwards.
+uint64_t PLATFORM_API get_tick_count64();
 
 // Dispatches every message (Linux: every event of the default main context)
-// that is ready for the calling thread, until none is left; on Windows a WM_QUIT
-// at the head of the queue stops it and stays in the queue.
+// that is ready for the calling thread, until none is left; on Windows a
+// message_quit at the head of the queue stops it and stays in the queue.
 void dispatch_pending_messages();
 
-}  // namespace os
+}  // namespace platform

@@ -5,7 +5,8 @@
 // Positions and sizes are dialog units, turned into pixels from the metrics of
 // the dialog font exactly as Windows does. Like the resource script, the texts
 // are UTF-8: they go to GTK as they stand, and the program itself only ever sees
-// them through GetDlgItemTextA, which hands them over in code page 936.
+// them through platform::get_dialog_item_text, which hands them over in code
+// page 936.
 #pragma once
 
 #include <cstdint>

@@ -34,15 +34,22 @@ int32_t array_element_count(const void* block) {
   return int32_t(count);
 }
 
-unsigned char* array_elements(const void* block) {
-  return static_cast<unsigned char*>(const_cast<void*>(block)) + header_size(block);
+const unsigned char* array_elements(const void* block) {
+  return static_cast<const unsigned char*>(block) + header_size(block);
 }
 
-unsigned char* array_element_at(const void* block, int32_t i, int32_t width, Location at) {
+unsigned char* array_elements(void* block) { return static_cast<unsigned char*>(block) + header_size(block); }
+
+const unsigned char* array_element_at(const void* block, int32_t i, int32_t width, Location at) {
   const int32_t count = array_element_count(block);
   if (i < 1) raise_runtime_error(4, at);
   if (i > count) raise_runtime_error(1, at);
   return array_elements(block) + size_t(i - 1) * size_t(width);
+}
+
+unsigned char* array_element_at(void* block, int32_t i, int32_t width, Location at) {
+  // The checks are the read-only form's; only the constness of the result differs.
+  return const_cast<unsigned char*>(array_element_at(static_cast<const void*>(block), i, width, at));
 }
 
 void make_array_writable(int32_t width, void** variable) {

@@ -16,10 +16,13 @@
 #include "runtime/values.h"
 
 int32_t array_element_count(const void* block);
-// The address of the first element, just after the last dimension size.
-unsigned char* array_elements(const void* block);
+// The address of the first element, just after the last dimension size. The
+// elements are writable only through a writable block.
+const unsigned char* array_elements(const void* block);
+unsigned char* array_elements(void* block);
 // The address of element i, or a fatal runtime error with the location pair.
-unsigned char* array_element_at(const void* block, int32_t i, int32_t width, Location at);
+const unsigned char* array_element_at(const void* block, int32_t i, int32_t width, Location at);
+unsigned char* array_element_at(void* block, int32_t i, int32_t width, Location at);
 void make_array_writable(int32_t width, void** variable);
 void* make_empty_array();
 // Appends one element, flattening the block to one dimension. For a Text array
@@ -62,7 +65,9 @@ class Array {
   }
   static Array empty() { return adopt(make_empty_array()); }
 
-  void* block() const { return block_; }
+  // A const handle gives the block for reading only.
+  const void* block() const { return block_; }
+  void* block() { return block_; }
   void** variable() { return &block_; }
   void* release() { return std::exchange(block_, nullptr); }
   void reset(void* block = nullptr) {
@@ -77,7 +82,7 @@ class Array {
 
   // Numbers: the element's value. Texts: the element's raw pointer (may be null).
   auto at(int32_t i, Location where) const {
-    unsigned char* p = array_element_at(block_, i, element_width, where);
+    const unsigned char* p = array_element_at(block(), i, element_width, where);
     if constexpr (owns_values) {
       void* value;
       std::memcpy(&value, p, sizeof value);

@@ -14,7 +14,7 @@
 // before it is freed. Byte sets from variant_to_bytes are new and owned too.
 // AutomationHandle and VariantHandle own a record and a Variant and do all of
 // that on every path. The commands keep no state of their own, so threads may
-// use them at once on different records; a thread calls os::com_initialize
+// use them at once on different records; a thread calls platform::com_initialize
 // before its first create_object and uses its objects only on that thread.
 //
 // On Windows this is COM itself (IDispatch, type information, SAFEARRAYs). On

@@ -7,7 +7,8 @@
 
 #include "platform/system.h"
 
-LibraryCalls g_library_calls = {os::GetModuleHandleA, os::LoadLibraryA, os::GetProcAddress, os::FreeLibrary};
+LibraryCalls g_library_calls = {platform::get_module_handle, platform::load_library, platform::get_proc_address,
+                                platform::free_library};
 
 namespace {
 
@@ -28,11 +29,11 @@ constexpr size_t name_buffer_size = 1024;
 // Libraries the binder loaded itself, freed at shutdown. Binding is rare, so a
 // lock costs nothing and keeps two threads binding at once from sharing a place.
 std::mutex g_loaded_libraries_lock;
-os::Handle g_loaded_libraries[loaded_libraries_room];
+platform::Handle g_loaded_libraries[loaded_libraries_room];
 int32_t g_loaded_library_count = 0;
 
 [[noreturn]] void binding_failed(const char* text) {
-  os::MessageBoxA(nullptr, text, binding_error_caption, os::MB_ICONERROR);
+  platform::message_box(nullptr, text, binding_error_caption, platform::message_box_icon_error);
   runtime_exit(0);
 }
 
@@ -49,7 +50,7 @@ int32_t g_loaded_library_count = 0;
 }
 
 // Keeps a library the binder loaded; false when the table has no room left.
-bool remember_loaded_library(os::Handle module) {
+bool remember_loaded_library(platform::Handle module) {
   std::lock_guard<std::mutex> hold(g_loaded_libraries_lock);
   if (g_loaded_library_count == loaded_libraries_room) return false;
   g_loaded_libraries[g_loaded_library_count++] = module;
@@ -57,8 +58,8 @@ bool remember_loaded_library(os::Handle module) {
   return true;
 }
 
-os::Handle find_library(const char* library) {
-  os::Handle module = g_library_calls.module_handle(library);
+platform::Handle find_library(const char* library) {
+  platform::Handle module = g_library_calls.module_handle(library);
   if (module) return module;
   module = g_library_calls.load_library(library);
   if (!module) library_missing(library);
@@ -72,7 +73,7 @@ os::Handle find_library(const char* library) {
 }  // namespace
 
 void* bind_api(const char* library, const char* function, std::atomic<void*>* slot) {
-  os::Handle module = find_library(library);
+  platform::Handle module = find_library(library);
   char name[name_buffer_size];
   const char* key = name;
   if (function[0] == '#') {

@@ -30,13 +30,13 @@
 void* bind_api(const char* library, const char* function, std::atomic<void*>* slot);
 void free_loaded_libraries();
 
-// The library calls the binder makes (GetModuleHandleA, LoadLibraryA,
-// GetProcAddress, FreeLibrary); tests put their own in place.
+// The library calls the binder makes (platform::get_module_handle, load_library,
+// get_proc_address and free_library); tests put their own in place.
 struct LibraryCalls {
-  os::Handle(OS_API* module_handle)(const char* library);
-  os::Handle(OS_API* load_library)(const char* library);
-  void*(OS_API* find_function)(os::Handle module, const char* name_or_ordinal);
-  os::Bool(OS_API* free_library)(os::Handle module);
+  platform::Handle(PLATFORM_API* module_handle)(const char* library);
+  platform::Handle(PLATFORM_API* load_library)(const char* library);
+  void*(PLATFORM_API* find_function)(platform::Handle module, const char* name_or_ordinal);
+  platform::Bool(PLATFORM_API* free_library)(platform::Handle module);
 };
 extern LibraryCalls g_library_calls;
 // The room of the binder's table of libraries it loaded itself.

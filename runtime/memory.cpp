@@ -119,7 +119,7 @@ BlockRegistry& block_registry() {
 }
 
 [[noreturn]] void out_of_memory() {
-  os::MessageBoxA(nullptr, out_of_memory_text, error_caption, os::MB_ICONERROR);
+  platform::message_box(nullptr, out_of_memory_text, error_caption, platform::message_box_icon_error);
   runtime_exit(0);
 }
 
@@ -128,7 +128,7 @@ BlockRegistry& block_registry() {
 void* registered(void* block) {
   if (!block) out_of_memory();
   if (!block_registry().add(block)) {
-    os::heap_free(block);
+    platform::heap_free(block);
     out_of_memory();
   }
   return block;
@@ -142,9 +142,9 @@ std::atomic<std::thread::id> g_shutdown_thread{};
 
 }  // namespace
 
-void* runtime_alloc(size_t size) { return registered(os::heap_allocate(size, true)); }
+void* runtime_alloc(size_t size) { return registered(platform::heap_allocate(size, true)); }
 
-void* runtime_alloc_raw(size_t size) { return registered(os::heap_allocate(size, false)); }
+void* runtime_alloc_raw(size_t size) { return registered(platform::heap_allocate(size, false)); }
 
 // A value that is not a block of the heap cannot be resized: like a failed
 // resize, it takes the out-of-memory path.
@@ -153,7 +153,7 @@ void* runtime_realloc(void* block, size_t size) {
   // Taken out of the registry first: once the heap has moved the block, another
   // thread may be handed the old address and note it again.
   if (!block_registry().remove(block)) out_of_memory();
-  void* moved = os::heap_reallocate(block, size);
+  void* moved = platform::heap_reallocate(block, size);
   if (!moved) {
     block_registry().add(block);
     out_of_memory();
@@ -164,7 +164,7 @@ void* runtime_realloc(void* block, size_t size) {
 bool is_in_program_image(const void* address) {
   // Worked out once, on first use: the first thread computes it while any other
   // waits, and afterwards each call costs one load of the guard.
-  static const os::ImageRange image_range = os::program_image_range();
+  static const platform::ImageRange image_range = platform::program_image_range();
   auto p = reinterpret_cast<uintptr_t>(address);
   return p >= image_range.first && p <= image_range.last;
 }
@@ -173,7 +173,7 @@ void runtime_free(const void* block) {
   if (reinterpret_cast<uintptr_t>(block) < lowest_block_address) return;
   if (is_in_program_image(block)) return;
   if (!block_registry().remove(block)) return;
-  os::heap_free(const_cast<void*>(block));
+  platform::heap_free(const_cast<void*>(block));
 }
 
 const char* runtime_error_message(int32_t number) {
@@ -188,12 +188,12 @@ void format_runtime_error(char (&buffer)[256], int32_t number, int32_t routine, 
 void raise_runtime_error(int32_t number, int32_t routine, int32_t statement) {
   char text[256];
   format_runtime_error(text, number, routine, statement);
-  os::MessageBoxA(nullptr, text, error_caption, os::MB_ICONERROR);
+  platform::message_box(nullptr, text, error_caption, platform::message_box_icon_error);
   runtime_exit(0);
 }
 
 void runtime_startup() {
-  os::com_initialize();
+  platform::com_initialize();
   for (const SupportModuleNotify* entry = g_support_modules; *entry; ++entry)
     (*entry)(support_module_start, reinterpret_cast<intptr_t>(&runtime_service), 0);
 }
@@ -203,16 +203,16 @@ void runtime_shutdown() {
   if (g_files_cleanup) g_files_cleanup();
   for (const SupportModuleNotify* entry = g_support_modules; *entry; ++entry) (*entry)(support_module_shutdown, 0, 0);
   if (g_libraries_cleanup) g_libraries_cleanup();
-  os::com_uninitialize();
+  platform::com_uninitialize();
 }
 
 void runtime_exit(int32_t code) {
   if (!g_shutdown_started.exchange(true)) {
     g_shutdown_thread.store(std::this_thread::get_id());
     runtime_shutdown();
-    os::exit_process(code);
+    platform::exit_process(code);
   }
   // Another thread is already ending the process.
-  if (g_shutdown_thread.load() == std::this_thread::get_id()) os::exit_process(code);
+  if (g_shutdown_thread.load() == std::this_thread::get_id()) platform::exit_process(code);
   for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }

@@ -33,7 +33,7 @@ char g_program_file_name[path_buffer_size];
 // The program's full path, or false (and an empty path) when it cannot be had
 // whole.
 bool read_program_path(char (&path)[path_buffer_size]) {
-  uint32_t length = os::GetModuleFileNameA(nullptr, path, path_buffer_size);
+  uint32_t length = platform::get_module_file_name(nullptr, path, path_buffer_size);
   if (length == 0 || length >= path_buffer_size) {
     path[0] = 0;
     return false;
@@ -122,14 +122,14 @@ void free_array_value(uint32_t element_tag, void* block) {
 [[noreturn]] void module_error(const char* message) {
   char text[1024];
   std::snprintf(text, sizeof text, module_error_format, message ? message : "");
-  os::MessageBoxA(nullptr, text, module_error_caption, os::MB_ICONERROR);
+  platform::message_box(nullptr, text, module_error_caption, platform::message_box_icon_error);
   runtime_exit(0);
 }
 
 void unsupported_service(int32_t code) {
   char text[256];
   std::snprintf(text, sizeof text, unsupported_service_format, code);
-  os::MessageBoxA(nullptr, text, unsupported_service_caption, os::MB_ICONERROR);
+  platform::message_box(nullptr, text, unsupported_service_caption, platform::message_box_icon_error);
 }
 
 }  // namespace
@@ -169,7 +169,7 @@ intptr_t runtime_service(int32_t code, intptr_t argument1, intptr_t argument2) {
     case 2001:
       return integer_of_cell(reinterpret_cast<const ArgCell*>(argument1));
     case 2002:
-      return reinterpret_cast<intptr_t>(command_line_arguments(os::GetCommandLineA()));
+      return reinterpret_cast<intptr_t>(command_line_arguments(platform::get_command_line()));
     case 2003:
       return program_directory();
     case 2004:

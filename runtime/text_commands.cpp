@@ -299,7 +299,7 @@ Text to_half_width(const char* text) {
   const int32_t source_length = replaced.get() != nullptr ? replaced.length() : length;
   // The mapping never lengthens a text; the buffer keeps a terminator after it.
   char* buffer = static_cast<char*>(runtime_alloc(size_t(source_length) + 1));
-  const int32_t mapped = map_to_half_width(source, source_length, buffer, source_length + 1);
+  const int32_t mapped = platform::map_to_half_width(source, source_length, buffer, source_length + 1);
   Text result = Text::adopt(copy_text_bytes(buffer, text_length_up_to(buffer, mapped)));
   runtime_free(buffer);
   return result;

@@ -38,7 +38,10 @@ class Text {
   static Text copy_of(const char* text);
 
   const char* c_str() const { return block_ ? block_ : ""; }
-  char* get() const { return block_; }
+  // The block, null for the empty text. Only a writable handle gives a
+  // writable block, so a const Text& cannot be filled.
+  const char* get() const { return block_; }
+  char* get() { return block_; }
   // The address of the variable, for by-reference cells and commands that
   // replace the value in place. The old value is owned by whoever replaces it.
   char** variable() { return &block_; }
@@ -68,7 +71,9 @@ class ByteSet {
     b.block_ = block;
     return b;
   }
-  void* get() const { return block_; }
+  // The block, null for the empty byte set; writable through a writable handle only.
+  const void* get() const { return block_; }
+  void* get() { return block_; }
   void** variable() { return &block_; }
   void* release() { return std::exchange(block_, nullptr); }
   void reset(void* block = nullptr) { runtime_free(std::exchange(block_, block)); }

@@ -40,7 +40,7 @@ constexpr Location at_wait{timed_wait_routine, 6};
 constexpr Location at_wait_by_clock{timed_wait_routine, 7};
 constexpr Location at_close_timer{timed_wait_routine, 8};
 
-ApiSlot<os::Bool(OS_API*)(os::Handle)> g_close_handle{"kernel32", "CloseHandle"};
+ApiSlot<platform::Bool(PLATFORM_API*)(platform::Handle)> g_close_handle{"kernel32", "CloseHandle"};
 
 int32_t milliseconds_per_unit(int32_t unit) {
   switch (unit) {
@@ -78,63 +78,64 @@ int64_t timed_wait_due_time(int32_t amount, int32_t unit) {
 
 void launch_thread(ArgCell* result, int32_t count, const ArgCell* cells) {
   auto present = [&](int32_t index) { return count > index && cells[index].given(); };
-  auto routine = present(0) ? reinterpret_cast<os::ThreadRoutine>(static_cast<uintptr_t>(cells[0].value)) : nullptr;
+  auto routine =
+      present(0) ? reinterpret_cast<platform::ThreadRoutine>(static_cast<uintptr_t>(cells[0].value)) : nullptr;
   int32_t parameter = present(1) ? cells[1].low() : 0;
-  os::Handle handle = routine ? os::start_thread(routine, parameter) : nullptr;
+  platform::Handle handle = routine ? platform::start_thread(routine, parameter) : nullptr;
   result->value = handle ? 1 : 0;
   auto* handle_variable = present(2) ? cells[2].address<int32_t>() : nullptr;
   if (handle_variable) {
     *handle_variable = static_cast<int32_t>(reinterpret_cast<uintptr_t>(handle));
   } else if (handle) {
-    os::CloseHandle(handle);
+    platform::close_handle(handle);
   }
 }
 
 bool timed_wait(int32_t amount, int32_t unit) {
   const int64_t due = timed_wait_due_time(amount, unit);
   // The clock bounds the wait when the timer cannot be had or a wait on it fails.
-  const uint64_t deadline = os_call(at_read_clock, os::GetTickCount64) + milliseconds_until(due);
+  const uint64_t deadline = os_call(at_read_clock, platform::get_tick_count64) + milliseconds_until(due);
 
-  os::Handle timer = os_call(at_create_timer, os::CreateWaitableTimerA, static_cast<void*>(nullptr), os::Bool(0),
-                             static_cast<const char*>(nullptr));
-  bool armed = timer && os_call(at_set_timer, os::SetWaitableTimer, timer, &due, int32_t(0),
-                                static_cast<void*>(nullptr), static_cast<void*>(nullptr), os::Bool(0));
+  platform::Handle timer = os_call(at_create_timer, platform::create_waitable_timer, static_cast<void*>(nullptr),
+                                   platform::Bool(0), static_cast<const char*>(nullptr));
+  bool armed = timer && os_call(at_set_timer, platform::set_waitable_timer, timer, &due, int32_t(0),
+                                static_cast<void*>(nullptr), static_cast<void*>(nullptr), platform::Bool(0));
   for (;;) {
     if (armed) {
-      uint32_t woken =
-          os_call(at_wait, os::MsgWaitForMultipleObjects, uint32_t(1), static_cast<const os::Handle*>(&timer),
-                  os::Bool(0), os::INFINITE, os::QS_ALLINPUT_WITHOUT_RAWINPUT);
-      if (woken == os::WAIT_OBJECT_0) break;
-      if (woken == os::WAIT_OBJECT_0 + 1) {
+      uint32_t woken = os_call(at_wait, platform::message_wait_for_multiple_objects, uint32_t(1),
+                               static_cast<const platform::Handle*>(&timer), platform::Bool(0), platform::wait_infinite,
+                               platform::all_input_without_raw_input);
+      if (woken == platform::wait_object_0) break;
+      if (woken == platform::wait_object_0 + 1) {
         process_pending_messages();
         continue;
       }
       armed = false;
     }
-    uint64_t now = os_call(at_read_clock, os::GetTickCount64);
+    uint64_t now = os_call(at_read_clock, platform::get_tick_count64);
     if (now >= deadline) break;
     uint64_t left = deadline - now;
-    auto timeout = static_cast<uint32_t>(left < os::INFINITE ? left : os::INFINITE - 1);
-    uint32_t woken =
-        os_call(at_wait_by_clock, os::MsgWaitForMultipleObjects, uint32_t(0), static_cast<const os::Handle*>(nullptr),
-                os::Bool(0), timeout, os::QS_ALLINPUT_WITHOUT_RAWINPUT);
-    if (woken == os::WAIT_OBJECT_0)
+    auto timeout = static_cast<uint32_t>(left < platform::wait_infinite ? left : platform::wait_infinite - 1);
+    uint32_t woken = os_call(at_wait_by_clock, platform::message_wait_for_multiple_objects, uint32_t(0),
+                             static_cast<const platform::Handle*>(nullptr), platform::Bool(0), timeout,
+                             platform::all_input_without_raw_input);
+    if (woken == platform::wait_object_0)
       process_pending_messages();
-    else if (woken != os::WAIT_TIMEOUT)
+    else if (woken != platform::wait_timeout)
       std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
   }
   if (timer) os_call(at_close_timer, g_close_handle.get(), timer);
   return true;
 }
 
-void process_pending_messages() { os::dispatch_pending_messages(); }
+void process_pending_messages() { platform::dispatch_pending_messages(); }
 
 void wait_for_messages(uint32_t milliseconds) {
-  const uint32_t woken = os::MsgWaitForMultipleObjects(0, nullptr, os::Bool(0), milliseconds,
-                                                       os::QS_ALLINPUT_WITHOUT_RAWINPUT);
-  if (woken == os::WAIT_OBJECT_0) {
+  const uint32_t woken = platform::message_wait_for_multiple_objects(0, nullptr, platform::Bool(0), milliseconds,
+                                                                     platform::all_input_without_raw_input);
+  if (woken == platform::wait_object_0) {
     process_pending_messages();
-  } else if (woken == os::WAIT_FAILED) {
+  } else if (woken == platform::wait_failed) {
     // Without a way to wait for messages the time still has to pass.
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     process_pending_messages();

@@ -28,7 +28,7 @@ intptr_t service_entry();
 // on). The result cell's value is 1 when the thread was started, else 0.
 void launch_thread(ArgCell* result, int32_t count, const ArgCell* cells);
 
-inline ArgCell cell_subroutine(os::ThreadRoutine routine) {
+inline ArgCell cell_subroutine(platform::ThreadRoutine routine) {
   return {reinterpret_cast<uintptr_t>(routine), tag_subroutine};
 }
 
@@ -43,8 +43,8 @@ bool timed_wait(int32_t amount, int32_t unit);
 int64_t timed_wait_due_time(int32_t amount, int32_t unit);
 
 // Dispatches every message already queued for the calling thread (and those that
-// arrive meanwhile) and returns once none is left; a WM_QUIT at the head of the
-// queue stays there.
+// arrive meanwhile) and returns once none is left; a quit message (message_quit) at
+// the head of the queue stays there.
 void process_pending_messages();
 
 // Waits until a message arrives for the calling thread or milliseconds have

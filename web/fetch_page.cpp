@@ -68,7 +68,7 @@ std::optional<int32_t> integer_of(const Variant& value) {
 // answer has begun only the total limit can be watched. Some implementations
 // (Wine's) never complete a request whose connection failed; the connect
 // limit ends those too. False when the request failed or a limit passed.
-bool await_ready_state(AutomationObject& request, const FetchLimits& limits, Clock::time_point start) {
+bool await_ready_state(AutomationObject& request, const platform::FetchLimits& limits, Clock::time_point start) {
   call_method(request, "send");
   if (failed(request)) return false;
   const Clock::time_point answer_due = start + std::chrono::milliseconds(limits.connect_milliseconds);
@@ -92,7 +92,7 @@ bool await_ready_state(AutomationObject& request, const FetchLimits& limits, Clo
 // limit. False when the request failed or the total passed. After a failed
 // wait nothing more is asked of the request (Wine's class cannot hand out the
 // body of a transfer that failed halfway).
-bool await_response(AutomationObject& request, const FetchLimits& limits, Clock::time_point start) {
+bool await_response(AutomationObject& request, const platform::FetchLimits& limits, Clock::time_point start) {
   call_method(request, "SetTimeouts",
               {cell_int(limits.connect_milliseconds), cell_int(limits.connect_milliseconds),
                cell_int(limits.silence_milliseconds), cell_int(limits.silence_milliseconds)});
@@ -145,7 +145,7 @@ PageAnswer read_answer(AutomationObject& request) {
 
 // One GET through a request object just made, driven as its class needs.
 PageAnswer fetch_through(AutomationObject& request, Driver driver, const char* address) {
-  const FetchLimits limits = fetch_limits();
+  const platform::FetchLimits limits = platform::fetch_limits();
   const Clock::time_point start = Clock::now();
   // A failed "open" is not looked at: "send" then fails too.
   call_method(request, "open", {cell_text("GET"), cell_text(address), cell_bool(true)});

@@ -37,21 +37,21 @@ bool declares_utf8(const char* page) {
 
 Text utf8_to_local(const char* page) {
   const ByteSet units = text_to_utf16(page);
-  return utf16_to_text(units, code_page::gbk);
+  return utf16_to_text(units, platform::code_page::gbk);
 }
 
 ByteSet text_to_utf16(const char* text, OptionalInt code_page) {
-  const uint32_t source = static_cast<uint32_t>(code_page.value_or(code_page::utf8));
-  const int32_t needed = multi_byte_to_utf16(source, text, -1, nullptr, 0);
+  const uint32_t source = static_cast<uint32_t>(code_page.value_or(platform::code_page::utf8));
+  const int32_t needed = platform::multi_byte_to_utf16(source, text, -1, nullptr, 0);
   ByteSet buffer = make_blank_bytes(2 * needed);
   if (buffer.get() != nullptr) {
-    multi_byte_to_utf16(source, text, -1, reinterpret_cast<char16_t*>(byte_set_bytes(buffer.get())), needed);
+    platform::multi_byte_to_utf16(source, text, -1, reinterpret_cast<char16_t*>(byte_set_bytes(buffer.get())), needed);
   }
   return buffer;
 }
 
 Text utf16_to_text(const ByteSet& bytes, OptionalInt code_page) {
-  const uint32_t target = static_cast<uint32_t>(code_page.value_or(code_page::system_ansi));
+  const uint32_t target = static_cast<uint32_t>(code_page.value_or(platform::code_page::system_ansi));
   // Only the units inside the byte set count, so one without a zero unit is
   // read to its end and no further.
   const auto* units = reinterpret_cast<const char16_t*>(bytes.data());
@@ -61,10 +61,10 @@ Text utf16_to_text(const ByteSet& bytes, OptionalInt code_page) {
   if (length == 0) return Text();
   // The measure is taken in the target code page itself, so the buffer always
   // holds the whole result.
-  const int32_t needed = utf16_to_multi_byte(target, units, length, nullptr, 0);
+  const int32_t needed = platform::utf16_to_multi_byte(target, units, length, nullptr, 0);
   if (needed < 1) return Text();
   Text result = Text::adopt(static_cast<char*>(runtime_alloc(static_cast<size_t>(needed) + 1)));
-  const int32_t written = utf16_to_multi_byte(target, units, length, result.get(), needed);
+  const int32_t written = platform::utf16_to_multi_byte(target, units, length, result.get(), needed);
   if (written < 1) return Text();
   result.get()[written] = 0;
   return result;

@@ -19,14 +19,14 @@ namespace {
 struct AutomationClass {
   const char* prog_id;
   const char* class_id;
-  AutomationInstance* (*create)();
+  platform::AutomationInstance* (*create)();
 };
 
 // The class ids are those the same classes have on Windows.
 constexpr AutomationClass automation_classes[] = {
-    {"MSXML2.XMLHTTP", "{F6D90F16-9C73-11D3-B32E-00C04F990BB4}", create_xml_http_request},
-    {"Microsoft.XMLHTTP", "{ED8C108E-4349-11D2-91A4-00C04F7969E8}", create_xml_http_request},
-    {"WinHttp.WinHttpRequest.5.1", "{2087C2F4-2CEF-4953-A8AB-66779B670495}", create_win_http_request},
+    {"MSXML2.XMLHTTP", "{F6D90F16-9C73-11D3-B32E-00C04F990BB4}", platform::create_xml_http_request},
+    {"Microsoft.XMLHTTP", "{ED8C108E-4349-11D2-91A4-00C04F7969E8}", platform::create_xml_http_request},
+    {"WinHttp.WinHttpRequest.5.1", "{2087C2F4-2CEF-4953-A8AB-66779B670495}", platform::create_win_http_request},
 };
 
 struct FailureText {
@@ -95,8 +95,8 @@ bool is_class_id(const char* name) {
   return name[sizeof pattern - 1] == 0;
 }
 
-AutomationInstance* instance_of(const AutomationObject& object) {
-  return static_cast<AutomationInstance*>(object.interface_pointer);
+platform::AutomationInstance* instance_of(const AutomationObject& object) {
+  return static_cast<platform::AutomationInstance*>(object.interface_pointer);
 }
 
 void release_held(AutomationObject& object) {
@@ -188,17 +188,17 @@ void clear(Variant& value) {
 
 // call_method and get_property: the member is found by name, its real kind
 // decides how it runs, and the arguments go by value.
-void call_member(int32_t count, const ArgCell* cells, MemberKind kind, Variant& result) {
+void call_member(int32_t count, const ArgCell* cells, platform::MemberKind kind, Variant& result) {
   if (count < 2) return;
   AutomationObject* object = object_of(cells[0]);
   if (object == nullptr) return;
-  AutomationInstance* instance = instance_of(*object);
+  platform::AutomationInstance* instance = instance_of(*object);
   if (instance == nullptr) {
     object->last_result = result_no_object;
     return;
   }
   const char* name = text_of(cells[1]);
-  const std::span<const MemberInfo> members = instance->members();
+  const std::span<const platform::MemberInfo> members = instance->members();
   int32_t id = -1;
   for (size_t i = 0; name && i < members.size() && id < 0; ++i)
     if (strcasecmp(members[i].name, name) == 0) id = static_cast<int32_t>(i);
@@ -208,8 +208,8 @@ void call_member(int32_t count, const ArgCell* cells, MemberKind kind, Variant& 
   }
   // A property may be read as a method call, as the type information of a COM
   // class directs; a method is not a property.
-  if (kind == member_property_get && members[static_cast<size_t>(id)].kind == member_method) {
-    object->last_result = failure::member_not_found;
+  if (kind == platform::member_property_get && members[static_cast<size_t>(id)].kind == platform::member_method) {
+    object->last_result = platform::failure::member_not_found;
     return;
   }
   const int32_t argument_count = member_argument_count(count, cells);
@@ -240,7 +240,7 @@ int32_t create_object(int32_t count, const ArgCell* cells) {
     object->last_result = is_class_id(name) ? class_not_registered : result_invalid_class_string;
     return 0;
   }
-  if (!com_initialized_on_this_thread()) {
+  if (!platform::com_initialized_on_this_thread()) {
     object->last_result = result_com_not_initialized;
     return 0;
   }
@@ -259,19 +259,19 @@ void release_object(int32_t count, const ArgCell* cells) {
 
 void call_method(int32_t count, const ArgCell* cells) {
   Variant result{};
-  call_member(count, cells, member_method, result);
+  call_member(count, cells, platform::member_method, result);
   clear(result);
 }
 
 Variant* get_property(int32_t count, const ArgCell* cells) {
   auto* result = static_cast<Variant*>(runtime_alloc(sizeof(Variant)));
-  call_member(count, cells, member_property_get, *result);
+  call_member(count, cells, platform::member_property_get, *result);
   return result;
 }
 
 Variant* call_function(int32_t count, const ArgCell* cells) {
   auto* result = static_cast<Variant*>(runtime_alloc(sizeof(Variant)));
-  call_member(count, cells, member_method, *result);
+  call_member(count, cells, platform::member_method, *result);
   return result;
 }
 

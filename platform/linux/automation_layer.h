@@ -15,6 +15,8 @@
 
 #include "runtime/automation.h"
 
+namespace platform {
+
 // HRESULTs of the layer (their texts are in object_error_text).
 namespace failure {
 constexpr int32_t not_implemented = int32_t(0x80004001);       // E_NOTIMPL
@@ -57,7 +59,7 @@ class AutomationInstance {
   virtual int32_t invoke(int32_t id, const Variant* arguments, int32_t count, Variant& result) = 0;
 };
 
-// True when the calling thread has called os::com_initialize (and not yet undone
+// True when the calling thread has called platform::com_initialize (and not yet undone
 // it): objects are made only on such threads, as with COM.
 bool com_initialized_on_this_thread();
 
@@ -66,3 +68,5 @@ bool com_initialized_on_this_thread();
 // "WinHttp.WinHttpRequest.5.1" one with those of the WinHTTP class.
 AutomationInstance* create_xml_http_request();
 AutomationInstance* create_win_http_request();
+
+}  // namespace platform

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <iterator>
 
-namespace os {
+namespace platform {
 
 namespace {
 
@@ -22,12 +22,12 @@ struct BuiltinModule {
 };
 
 const BuiltinFunction user32_functions[] = {
-    {"EndDialog", reinterpret_cast<void*>(&EndDialog)},
-    {"EnableWindow", reinterpret_cast<void*>(&EnableWindow)},
+    {"EndDialog", reinterpret_cast<void*>(&end_dialog)},
+    {"EnableWindow", reinterpret_cast<void*>(&enable_window)},
 };
 
 const BuiltinFunction kernel32_functions[] = {
-    {"CloseHandle", reinterpret_cast<void*>(&CloseHandle)},
+    {"CloseHandle", reinterpret_cast<void*>(&close_handle)},
 };
 
 const BuiltinModule builtin_modules[] = {
@@ -65,4 +65,4 @@ void* find_builtin_function(Handle module, const char* name) {
   return nullptr;
 }
 
-}  // namespace os
+}  // namespace platform

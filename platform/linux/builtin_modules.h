@@ -7,7 +7,7 @@
 
 #include "platform/os.h"
 
-namespace os {
+namespace platform {
 
 // The module's handle, or null when no built-in module has that name.
 Handle find_builtin_module(const char* library);
@@ -15,4 +15,4 @@ bool is_builtin_module(Handle module);
 // The function's address, or null; built-in modules export nothing by ordinal.
 void* find_builtin_function(Handle module, const char* name);
 
-}  // namespace os
+}  // namespace platform

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+namespace platform {
+
 namespace {
 
 constexpr char16_t replacement_character = 0xFFFD;
@@ -222,3 +224,5 @@ int32_t utf16_to_multi_byte(uint32_t code_page, const char16_t* units, int32_t l
   }
   return deliver<char>(converted, bytes, capacity);
 }
+
+}  // namespace platform

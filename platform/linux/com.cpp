@@ -10,6 +10,8 @@
 #include "platform/linux/http_request.h"
 #include "platform/system.h"
 
+namespace platform {
+
 namespace {
 
 thread_local int32_t t_initialize_count = 0;
@@ -18,8 +20,6 @@ std::atomic<std::thread::id> g_starting_thread{};
 }  // namespace
 
 bool com_initialized_on_this_thread() { return t_initialize_count > 0; }
-
-namespace os {
 
 void com_initialize() {
   if (t_initialize_count++ == 0 && http_start()) g_starting_thread = std::this_thread::get_id();
@@ -33,4 +33,4 @@ void com_uninitialize() {
   }
 }
 
-}  // namespace os
+}  // namespace platform

@@ -1,8 +1,8 @@
 // The dialog calls of platform/os.h over GTK 3.
 //
-// DialogBoxParamA builds the dialog of resources/main_dialog_layout.h as a GTK
+// dialog_box_param builds the dialog of resources/main_dialog_layout.h as a GTK
 // window laid out in pixels worked out from the dialog font as Windows does it,
-// and runs the default GLib main context until EndDialog. The dialog procedure
+// and runs the default GLib main context until end_dialog. The dialog procedure
 // sees the messages it would see on Windows: WM_INITDIALOG before the window is
 // shown, WM_COMMAND with the control id in the low word and the notification in
 // the high word (a button click, the address box's changes, Enter as id 1 and
@@ -12,7 +12,7 @@
 // The procedure may run a nested loop of the same main context (a download
 // waits that way), so it can be re-entered from its own WM_COMMAND: the code
 // here keeps no lock and no state across a call of the procedure, and
-// EndDialog only marks the dialog as ended; the loop in DialogBoxParamA leaves
+// end_dialog only marks the dialog as ended; the loop in dialog_box_param leaves
 // when control is back there. For the same reason a message that a signal
 // causes while an event source that cannot be re-entered is being dispatched
 // (a screen reader pressing the button through the accessibility bus) is
@@ -38,15 +38,18 @@
 #include "resources/book_icon.h"
 #include "resources/main_dialog_layout.h"
 
+namespace platform {
+
 namespace {
 
-constexpr uint32_t WM_COMMAND_ID_OK = 1;      // IDOK: Enter outside a push button
-constexpr uint32_t WM_COMMAND_ID_CANCEL = 2;  // IDCANCEL: Escape
-constexpr uint32_t BN_CLICKED = 0;
-constexpr uint32_t EN_CHANGE = 0x0300;
-constexpr uintptr_t SIZE_RESTORED = 0;
-constexpr uintptr_t SIZE_MINIMIZED = 1;
-constexpr uintptr_t ICON_SMALL2 = 2;
+// The Win32 values of the command ids, notifications and sizes the dialog sends.
+constexpr uint32_t command_id_ok = 1;      // IDOK: Enter outside a push button
+constexpr uint32_t command_id_cancel = 2;  // IDCANCEL: Escape
+constexpr uint32_t button_clicked = 0;     // BN_CLICKED
+constexpr uint32_t edit_change = 0x0300;   // EN_CHANGE
+constexpr uintptr_t size_restored = 0;     // SIZE_RESTORED
+constexpr uintptr_t size_minimized = 1;    // SIZE_MINIMIZED
+constexpr uintptr_t icon_small2 = 2;       // ICON_SMALL2
 
 struct Dialog;
 
@@ -59,9 +62,9 @@ struct Control {
 
 struct Dialog {
   GtkWidget* window = nullptr;
-  os::DialogProcedure procedure = nullptr;
+  DialogProcedure procedure = nullptr;
   std::vector<Control> controls;
-  std::array<os::Handle, 2> icons{};  // small, big
+  std::array<Handle, 2> icons{};      // small, big
   std::vector<GSource*> posted;       // messages not yet delivered, one source each (a reference held)
   bool ended = false;
   intptr_t result = 0;
@@ -70,13 +73,13 @@ struct Dialog {
 // The dialogs that are open, innermost last. Main thread only.
 std::vector<Dialog*> open_dialogs;
 
-Dialog* dialog_of(os::Window window) {
+Dialog* dialog_of(Window window) {
   for (Dialog* dialog : open_dialogs)
     if (dialog->window == window) return dialog;
   return nullptr;
 }
 
-Control* control_of(os::Window window) {
+Control* control_of(Window window) {
   for (Dialog* dialog : open_dialogs)
     for (Control& control : dialog->controls)
       if (control.widget == window) return &control;
@@ -148,7 +151,7 @@ void deliver_from_signal(Dialog* dialog, uint32_t message, uintptr_t wparam, int
 }
 
 void deliver_command(Dialog* dialog, uint32_t id, uint32_t notification, GtkWidget* from) {
-  deliver_from_signal(dialog, os::WM_COMMAND, (notification << 16) | (id & 0xFFFF), reinterpret_cast<intptr_t>(from));
+  deliver_from_signal(dialog, message_command, (notification << 16) | (id & 0xFFFF), reinterpret_cast<intptr_t>(from));
 }
 
 // ---- The icon ------------------------------------------------------------
@@ -175,7 +178,7 @@ GdkPixbuf* book_icon() {
 
 void show_icons(Dialog* dialog) {
   GList* list = nullptr;
-  for (os::Handle icon : dialog->icons)
+  for (Handle icon : dialog->icons)
     if (icon && !g_list_find(list, icon)) list = g_list_append(list, icon);
   gtk_window_set_icon_list(GTK_WINDOW(dialog->window), list);
   g_list_free(list);
@@ -239,7 +242,7 @@ DialogBaseUnits font_base_units(GtkWidget* window, const DialogLayout& layout) {
 // ---- Signals -------------------------------------------------------------
 
 gboolean on_delete(GtkWidget*, GdkEvent*, gpointer data) {
-  deliver_from_signal(static_cast<Dialog*>(data), os::WM_CLOSE, 0, 0);
+  deliver_from_signal(static_cast<Dialog*>(data), message_close, 0, 0);
   return TRUE;  // the window stays until the procedure ends the dialog
 }
 
@@ -247,7 +250,7 @@ gboolean on_key_press(GtkWidget*, GdkEventKey* event, gpointer data) {
   auto* dialog = static_cast<Dialog*>(data);
   switch (event->keyval) {
     case GDK_KEY_Escape:
-      deliver_command(dialog, WM_COMMAND_ID_CANCEL, BN_CLICKED, nullptr);
+      deliver_command(dialog, command_id_cancel, button_clicked, nullptr);
       return TRUE;
     case GDK_KEY_Return:
     case GDK_KEY_KP_Enter:
@@ -255,7 +258,7 @@ gboolean on_key_press(GtkWidget*, GdkEventKey* event, gpointer data) {
       // A push button with the focus presses itself, as on Windows.
       GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(dialog->window));
       if (focus && GTK_IS_BUTTON(focus)) return FALSE;
-      deliver_command(dialog, WM_COMMAND_ID_OK, BN_CLICKED, nullptr);
+      deliver_command(dialog, command_id_ok, button_clicked, nullptr);
       return TRUE;
     }
     default:
@@ -267,23 +270,23 @@ gboolean on_window_state(GtkWidget*, GdkEventWindowState* event, gpointer data) 
   auto* dialog = static_cast<Dialog*>(data);
   if (!(event->changed_mask & GDK_WINDOW_STATE_ICONIFIED)) return FALSE;
   if (event->new_window_state & GDK_WINDOW_STATE_ICONIFIED) {
-    deliver_from_signal(dialog, os::WM_SIZE, SIZE_MINIMIZED, 0);
+    deliver_from_signal(dialog, message_size, size_minimized, 0);
   } else {
     GtkAllocation area;
     gtk_widget_get_allocation(gtk_bin_get_child(GTK_BIN(dialog->window)), &area);
-    deliver_from_signal(dialog, os::WM_SIZE, SIZE_RESTORED, (area.height << 16) | (area.width & 0xFFFF));
+    deliver_from_signal(dialog, message_size, size_restored, (area.height << 16) | (area.width & 0xFFFF));
   }
   return FALSE;
 }
 
 void on_clicked(GtkButton*, gpointer data) {
   auto* control = static_cast<Control*>(data);
-  deliver_command(control->dialog, static_cast<uint32_t>(control->layout->id), BN_CLICKED, control->widget);
+  deliver_command(control->dialog, static_cast<uint32_t>(control->layout->id), button_clicked, control->widget);
 }
 
 void on_changed(GtkEditable*, gpointer data) {
   auto* control = static_cast<Control*>(data);
-  deliver_command(control->dialog, static_cast<uint32_t>(control->layout->id), EN_CHANGE, control->widget);
+  deliver_command(control->dialog, static_cast<uint32_t>(control->layout->id), edit_change, control->widget);
 }
 
 // ---- Building the dialog ---------------------------------------------------
@@ -445,12 +448,12 @@ GtkWidget* first_tab_stop(Dialog& dialog) {
 
 }  // namespace
 
-os::Window OS_API os::GetDlgItem(Window dialog, int32_t id) {
+Window PLATFORM_API get_dialog_item(Window dialog, int32_t id) {
   Control* control = control_by_id(dialog_of(dialog), id);
   return control ? control->widget : nullptr;
 }
 
-uint32_t OS_API os::GetDlgItemTextA(Window dialog, int32_t id, char* buffer, int32_t size) {
+uint32_t PLATFORM_API get_dialog_item_text(Window dialog, int32_t id, char* buffer, int32_t size) {
   if (!buffer || size <= 0) return 0;
   buffer[0] = 0;
   Control* control = control_by_id(dialog_of(dialog), id);
@@ -462,15 +465,15 @@ uint32_t OS_API os::GetDlgItemTextA(Window dialog, int32_t id, char* buffer, int
   return static_cast<uint32_t>(count);
 }
 
-os::Bool OS_API os::SetDlgItemTextA(Window dialog, int32_t id, const char* text) {
+Bool PLATFORM_API set_dialog_item_text(Window dialog, int32_t id, const char* text) {
   Control* control = control_by_id(dialog_of(dialog), id);
   if (!control) return 0;
   set_control_text(*control, local_to_utf8(text ? text : ""));
   return 1;
 }
 
-intptr_t OS_API os::SendMessageA(Window window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
-  if (message == EM_LIMITTEXT) {
+intptr_t PLATFORM_API send_message(Window window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  if (message == message_limit_text) {
     // A limit of 0 is the largest there is, as on Windows; GTK counts characters.
     Control* control = control_of(window);
     if (!control || !GTK_IS_ENTRY(control->text_widget)) return 0;
@@ -479,31 +482,31 @@ intptr_t OS_API os::SendMessageA(Window window, uint32_t message, uintptr_t wpar
     return 1;
   }
   Dialog* dialog = dialog_of(window);
-  if (!dialog || message != WM_SETICON || wparam > ICON_SMALL2) return 0;
+  if (!dialog || message != message_set_icon || wparam > icon_small2) return 0;
   auto* icon = reinterpret_cast<Handle>(lparam);
   if (icon && icon != book_icon()) return 0;
-  Handle& slot = dialog->icons[wparam == ICON_BIG ? 1 : 0];
+  Handle& slot = dialog->icons[wparam == icon_big ? 1 : 0];
   const Handle previous = slot;
   slot = icon;
   show_icons(dialog);
   return reinterpret_cast<intptr_t>(previous);
 }
 
-os::Bool OS_API os::SetWindowTextA(Window window, const char* text) {
+Bool PLATFORM_API set_window_text(Window window, const char* text) {
   Dialog* dialog = dialog_of(window);
   if (!dialog) return 0;
   gtk_window_set_title(GTK_WINDOW(dialog->window), local_to_utf8(text ? text : "").c_str());
   return 1;
 }
 
-os::Handle OS_API os::LoadIconA(Handle instance, uintptr_t resource_id) {
+Handle PLATFORM_API load_icon(Handle instance, uintptr_t resource_id) {
   // The program's own icon is its only icon resource; there are no system icons.
   if (!instance || resource_id != 129) return nullptr;
   return book_icon();
 }
 
-intptr_t OS_API os::DialogBoxParamA(Handle, uintptr_t resource_id, Window, DialogProcedure procedure,
-                                    intptr_t init_param) {
+intptr_t PLATFORM_API dialog_box_param(Handle, uintptr_t resource_id, Window, DialogProcedure procedure,
+                                       intptr_t init_param) {
   const DialogLayout& layout = main_dialog_layout;
   if (resource_id != layout.resource_id || !start_gtk()) return -1;
 
@@ -513,7 +516,7 @@ intptr_t OS_API os::DialogBoxParamA(Handle, uintptr_t resource_id, Window, Dialo
   open_dialogs.push_back(&dialog);
 
   GtkWidget* focus = first_tab_stop(dialog);
-  if (deliver(&dialog, WM_INITDIALOG, reinterpret_cast<uintptr_t>(focus), init_param) && focus)
+  if (deliver(&dialog, message_init_dialog, reinterpret_cast<uintptr_t>(focus), init_param) && focus)
     gtk_widget_grab_focus(GTK_IS_SCROLLED_WINDOW(focus) ? gtk_bin_get_child(GTK_BIN(focus)) : focus);
   if (!dialog.ended) gtk_widget_show_all(dialog.window);
   while (!dialog.ended) g_main_context_iteration(nullptr, TRUE);
@@ -523,19 +526,19 @@ intptr_t OS_API os::DialogBoxParamA(Handle, uintptr_t resource_id, Window, Dialo
   return dialog.result;
 }
 
-os::Bool OS_API os::EndDialog(Window dialog_window, intptr_t result) {
+Bool PLATFORM_API end_dialog(Window dialog_window, intptr_t result) {
   Dialog* dialog = dialog_of(dialog_window);
   if (!dialog) return 0;
   dialog->ended = true;
   dialog->result = result;
-  // Gone from the screen at once; DialogBoxParamA returns when control is back
+  // Gone from the screen at once; dialog_box_param returns when control is back
   // in its loop, after any download that is still running has finished.
   gtk_widget_hide(dialog->window);
   g_main_context_wakeup(nullptr);
   return 1;
 }
 
-os::Bool OS_API os::EnableWindow(Window window, Bool enable) {
+Bool PLATFORM_API enable_window(Window window, Bool enable) {
   GtkWidget* widget = nullptr;
   if (Control* control = control_of(window)) widget = control->widget;
   else if (Dialog* dialog = dialog_of(window)) widget = dialog->window;
@@ -544,3 +547,5 @@ os::Bool OS_API os::EnableWindow(Window window, Bool enable) {
   gtk_widget_set_sensitive(widget, enable != 0);
   return was_disabled ? 1 : 0;
 }
+
+}  // namespace platform

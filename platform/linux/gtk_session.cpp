@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+namespace platform {
+
 bool start_gtk() {
   static const bool ready = [] {
     // Unless GTK was already started elsewhere, when it is too late to ask.
@@ -10,3 +12,5 @@ bool start_gtk() {
   }();
   return ready;
 }
+
+}  // namespace platform

@@ -3,5 +3,9 @@
 // process to the user's locale.
 #pragma once
 
+namespace platform {
+
 // True when a display could be opened and GTK is ready on this thread.
 bool start_gtk();
+
+}  // namespace platform

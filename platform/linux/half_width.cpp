@@ -2,6 +2,8 @@
 
 #include "runtime/code_page_936.h"
 
+namespace platform {
+
 namespace {
 
 // The half-width byte for the two-byte character (lead, trail), or 0 when the
@@ -44,3 +46,5 @@ int32_t map_to_half_width(const char* text, int32_t length, char* output, int32_
   }
   return written;
 }
+
+}  // namespace platform

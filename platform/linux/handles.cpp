@@ -4,7 +4,7 @@
 #include <mutex>
 #include <unordered_map>
 
-namespace os {
+namespace platform {
 
 namespace {
 
@@ -49,4 +49,4 @@ bool remove_handle(Handle handle) {
   return true;
 }
 
-}  // namespace os
+}  // namespace platform

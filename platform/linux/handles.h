@@ -1,6 +1,6 @@
 // Handles on Linux: small non-zero numbers, multiples of 4 as Windows hands
 // them out, that name objects of the platform layer (threads, timers), so that
-// one CloseHandle closes every kind and a handle fits in a 32-bit variable.
+// one close_handle closes every kind and a handle fits in a 32-bit variable.
 // Safe to use from any thread.
 #pragma once
 
@@ -8,7 +8,7 @@
 
 #include "platform/os.h"
 
-namespace os {
+namespace platform {
 
 struct HandleObject {
   virtual ~HandleObject() = default;
@@ -21,4 +21,4 @@ std::shared_ptr<HandleObject> find_handle(Handle handle);
 // Closes handle; false when it was not open.
 bool remove_handle(Handle handle);
 
-}  // namespace os
+}  // namespace platform

@@ -36,6 +36,8 @@
 #include "platform/fetch_limits.h"
 #include "platform/linux/automation_layer.h"
 
+namespace platform {
+
 namespace {
 
 // A browser-like identity of the program's own: some sites answer bare clients
@@ -549,3 +551,5 @@ void http_end() {
   close_idle(state);
   if (state.busy == 0) end_curl(state);
 }
+
+}  // namespace platform

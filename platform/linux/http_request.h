@@ -2,13 +2,15 @@
 // and end of libcurl, and the limits every request works under besides the
 // time limits of platform/fetch_limits.h.
 //
-// libcurl is started by the first os::com_initialize and ended by the last
-// os::com_uninitialize of the thread that started it (the main thread, at the
+// libcurl is started by the first platform::com_initialize and ended by the last
+// platform::com_uninitialize of the thread that started it (the main thread, at the
 // shutdown). Requests reuse idle transfer handles, and with them their open
 // connections, so consecutive fetches of one site need not connect again.
 #pragma once
 
 #include <cstdint>
+
+namespace platform {
 
 struct HttpLimits {
   int32_t maximum_redirects;   // more redirects than this fail
@@ -26,3 +28,5 @@ HttpLimits default_http_limits();
 bool http_start();
 // Ends it: idle handles are closed at once, libcurl itself once no request runs.
 void http_end();
+
+}  // namespace platform

@@ -19,13 +19,13 @@
 #include "platform/linux/gtk_session.h"
 #include "platform/os.h"
 
-namespace os {
+namespace platform {
 
 MessageBoxObserver g_message_box_observer = nullptr;
 
 namespace {
 
-constexpr int32_t IDOK = 1;
+constexpr int32_t button_ok = 1;  // IDOK: the box was closed with its OK button
 
 bool on_first_thread() { return syscall(SYS_gettid) == getpid(); }
 
@@ -62,10 +62,10 @@ gboolean show_pending_box(gpointer data) {
 
 }  // namespace
 
-int32_t OS_API MessageBoxA(Window, const char* text, const char* caption, uint32_t style) {
+int32_t PLATFORM_API message_box(Window, const char* text, const char* caption, uint32_t style) {
   if (g_message_box_observer) {
     g_message_box_observer(text ? text : "", caption ? caption : "", style);
-    return IDOK;
+    return button_ok;
   }
   std::string utf8_text = local_to_utf8(text ? text : "");
   std::string utf8_caption = local_to_utf8(caption ? caption : "");
@@ -74,11 +74,11 @@ int32_t OS_API MessageBoxA(Window, const char* text, const char* caption, uint32
       show_dialog(utf8_text, utf8_caption);
     else
       show_on_stderr(utf8_text, utf8_caption);
-    return IDOK;
+    return button_ok;
   }
   if (!gdk_display_get_default()) {
     show_on_stderr(utf8_text, utf8_caption);
-    return IDOK;
+    return button_ok;
   }
   PendingBox box;
   box.text = std::move(utf8_text);
@@ -86,7 +86,7 @@ int32_t OS_API MessageBoxA(Window, const char* text, const char* caption, uint32
   g_main_context_invoke(nullptr, show_pending_box, &box);
   std::unique_lock<std::mutex> hold(box.lock);
   box.answered_signal.wait(hold, [&] { return box.answered; });
-  return IDOK;
+  return button_ok;
 }
 
-}  // namespace os
+}  // namespace platform

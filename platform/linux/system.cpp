@@ -27,7 +27,7 @@
 extern "C" char __executable_start;
 extern "C" char _end;
 
-namespace os {
+namespace platform {
 
 namespace {
 
@@ -146,7 +146,7 @@ void exit_process(int32_t code) {
 
 // ---- Handles and libraries ----
 
-Handle OS_API GetModuleHandleA(const char* name) {
+Handle PLATFORM_API get_module_handle(const char* name) {
   if (!name) {
     static void* program = dlopen(nullptr, RTLD_NOW);
     return program;
@@ -163,23 +163,23 @@ Handle OS_API GetModuleHandleA(const char* name) {
   return nullptr;
 }
 
-Bool OS_API CloseHandle(Handle handle) { return remove_handle(handle) ? 1 : 0; }
+Bool PLATFORM_API close_handle(Handle handle) { return remove_handle(handle) ? 1 : 0; }
 
-Handle OS_API LoadLibraryA(const char* library) {
+Handle PLATFORM_API load_library(const char* library) {
   if (!library) return nullptr;
   if (Handle builtin = find_builtin_module(library)) return builtin;
   if (void* loaded = dlopen(library, RTLD_NOW)) return loaded;
   return dlopen(("lib" + std::string(library) + ".so").c_str(), RTLD_NOW);
 }
 
-void* OS_API GetProcAddress(Handle module, const char* name) {
+void* PLATFORM_API get_proc_address(Handle module, const char* name) {
   if (!module) return nullptr;
   if (is_builtin_module(module)) return find_builtin_function(module, name);
   if (reinterpret_cast<uintptr_t>(name) < 0x10000) return nullptr;  // no ordinals in shared objects
   return dlsym(module, name);
 }
 
-Bool OS_API FreeLibrary(Handle module) {
+Bool PLATFORM_API free_library(Handle module) {
   if (!module) return 0;
   if (is_builtin_module(module)) return 1;
   return dlclose(module) == 0 ? 1 : 0;
@@ -187,7 +187,7 @@ Bool OS_API FreeLibrary(Handle module) {
 
 // ---- Program file and command line ----
 
-uint32_t OS_API GetModuleFileNameA(Handle module, char* buffer, uint32_t size) {
+uint32_t PLATFORM_API get_module_file_name(Handle module, char* buffer, uint32_t size) {
   if (module || size == 0) return 0;
   char path[4096];
   ssize_t length = readlink("/proc/self/exe", path, sizeof path);
@@ -202,7 +202,7 @@ uint32_t OS_API GetModuleFileNameA(Handle module, char* buffer, uint32_t size) {
   return uint32_t(length);
 }
 
-const char* OS_API GetCommandLineA() {
+const char* PLATFORM_API get_command_line() {
   static const std::string line = [] {
     std::ifstream file("/proc/self/cmdline", std::ios::binary);
     std::string all((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
@@ -244,9 +244,11 @@ Handle start_thread(ThreadRoutine routine, int32_t parameter) {
 
 // ---- Timers, wait, messages ----
 
-Handle OS_API CreateWaitableTimerA(void*, Bool, const char*) { return add_handle(std::make_shared<TimerObject>()); }
+Handle PLATFORM_API create_waitable_timer(void*, Bool, const char*) {
+  return add_handle(std::make_shared<TimerObject>());
+}
 
-Bool OS_API SetWaitableTimer(Handle timer, const int64_t* due, int32_t, void*, void*, Bool) {
+Bool PLATFORM_API set_waitable_timer(Handle timer, const int64_t* due, int32_t, void*, void*, Bool) {
   auto object = std::dynamic_pointer_cast<TimerObject>(find_handle(timer));
   if (!object || !due) return 0;
   std::lock_guard<std::mutex> hold(object->lock);
@@ -255,18 +257,18 @@ Bool OS_API SetWaitableTimer(Handle timer, const int64_t* due, int32_t, void*, v
   return 1;
 }
 
-uint32_t OS_API MsgWaitForMultipleObjects(uint32_t count, const Handle* handles, Bool wait_all, uint32_t milliseconds,
-                                          uint32_t) {
-  if (wait_all || (count && !handles)) return WAIT_FAILED;
+uint32_t PLATFORM_API message_wait_for_multiple_objects(uint32_t count, const Handle* handles, Bool wait_all,
+                                                        uint32_t milliseconds, uint32_t) {
+  if (wait_all || (count && !handles)) return wait_failed;
   std::vector<std::shared_ptr<TimerObject>> timers;
   for (uint32_t i = 0; i < count; ++i) {
     auto timer = std::dynamic_pointer_cast<TimerObject>(find_handle(handles[i]));
-    if (!timer) return WAIT_FAILED;
+    if (!timer) return wait_failed;
     timers.push_back(std::move(timer));
   }
   const Clock::time_point start = Clock::now();
   const Clock::time_point limit =
-      milliseconds == INFINITE ? Clock::time_point::max() : start + std::chrono::milliseconds(milliseconds);
+      milliseconds == wait_infinite ? Clock::time_point::max() : start + std::chrono::milliseconds(milliseconds);
   for (;;) {
     Clock::time_point until = limit;
     for (uint32_t i = 0; i < count; ++i) {
@@ -274,16 +276,16 @@ uint32_t OS_API MsgWaitForMultipleObjects(uint32_t count, const Handle* handles,
       if (!timers[i]->armed) continue;
       if (timers[i]->due <= Clock::now()) {
         timers[i]->armed = false;  // resets itself, as a timer that is not manual-reset does
-        return WAIT_OBJECT_0 + i;
+        return wait_object_0 + i;
       }
       if (timers[i]->due < until) until = timers[i]->due;
     }
-    if (wait_for_main_context(until)) return WAIT_OBJECT_0 + count;
-    if (Clock::now() >= limit) return WAIT_TIMEOUT;
+    if (wait_for_main_context(until)) return wait_object_0 + count;
+    if (Clock::now() >= limit) return wait_timeout;
   }
 }
 
-uint64_t OS_API GetTickCount64() {
+uint64_t PLATFORM_API get_tick_count64() {
   return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
 }
 
@@ -293,4 +295,4 @@ void dispatch_pending_messages() {
   }
 }
 
-}  // namespace os
+}  // namespace platform

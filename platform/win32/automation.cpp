@@ -36,7 +36,7 @@ using WideText = std::unique_ptr<wchar_t[], RuntimeFree>;
 // A code-page-936 text as a new zero-terminated UTF-16 string; null for null.
 WideText ansi_to_wide(const char* text) {
   if (text == nullptr) return nullptr;
-  const std::wstring units = wide_from_local(text);
+  const std::wstring units = platform::wide_from_local(text);
   const size_t size = (units.size() + 1) * sizeof(wchar_t);
   WideText wide(static_cast<wchar_t*>(runtime_alloc_raw(size)));
   std::memcpy(wide.get(), units.c_str(), size);
@@ -47,7 +47,7 @@ WideText ansi_to_wide(const char* text) {
 // null for null or an empty result.
 char* wide_to_ansi(const wchar_t* wide, int length) {
   if (wide == nullptr || length <= 0) return nullptr;
-  const std::string local = local_from_wide(std::wstring_view(wide, static_cast<size_t>(length)));
+  const std::string local = platform::local_from_wide(std::wstring_view(wide, static_cast<size_t>(length)));
   return copy_text_bytes(local.c_str(), static_cast<int32_t>(std::strlen(local.c_str())));
 }
 

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+namespace platform {
+
 namespace {
 UINT windows_code_page(uint32_t code_page) { return code_page == code_page::system_ansi ? code_page::gbk : code_page; }
 }  // namespace
@@ -19,3 +21,5 @@ int32_t utf16_to_multi_byte(uint32_t code_page, const char16_t* units, int32_t l
   return WideCharToMultiByte(windows_code_page(code_page), 0, reinterpret_cast<LPCWSTR>(units), length, bytes, capacity,
                              nullptr, nullptr);
 }
+
+}  // namespace platform

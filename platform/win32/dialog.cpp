@@ -5,7 +5,6 @@
 // code page 936 named explicitly, never the system's ANSI code page: the program
 // keeps its texts in code page 936 on every system, so the dialog shows and
 // returns Chinese correctly on a Windows of any language.
-// platform/os.h comes first: its constants share their names with macros of <windows.h>.
 #include "platform/os.h"
 
 #include <windows.h>
@@ -16,15 +15,17 @@
 #include "platform/dialog_support.h"
 #include "platform/win32/wide_texts.h"
 
+namespace platform {
+
 namespace {
 
-HWND window_of(os::Window window) { return static_cast<HWND>(window); }
+HWND window_of(Window window) { return static_cast<HWND>(window); }
 
 }  // namespace
 
-os::Window OS_API os::GetDlgItem(Window dialog, int32_t id) { return ::GetDlgItem(window_of(dialog), id); }
+Window PLATFORM_API get_dialog_item(Window dialog, int32_t id) { return ::GetDlgItem(window_of(dialog), id); }
 
-uint32_t OS_API os::GetDlgItemTextA(Window dialog, int32_t id, char* buffer, int32_t size) {
+uint32_t PLATFORM_API get_dialog_item_text(Window dialog, int32_t id, char* buffer, int32_t size) {
   if (!buffer || size <= 0) return 0;
   buffer[0] = 0;
   const HWND control = ::GetDlgItem(window_of(dialog), id);
@@ -39,26 +40,28 @@ uint32_t OS_API os::GetDlgItemTextA(Window dialog, int32_t id, char* buffer, int
   return static_cast<uint32_t>(count);
 }
 
-os::Bool OS_API os::SetDlgItemTextA(Window dialog, int32_t id, const char* text) {
+Bool PLATFORM_API set_dialog_item_text(Window dialog, int32_t id, const char* text) {
   return ::SetDlgItemTextW(window_of(dialog), id, wide_from_local(text).c_str());
 }
 
 // Only messages that carry no text pass here (the icon messages, the limit of
 // an edit), so the message goes to the Unicode window unchanged.
-intptr_t OS_API os::SendMessageA(Window window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+intptr_t PLATFORM_API send_message(Window window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
   return ::SendMessageW(window_of(window), message, wparam, lparam);
 }
 
-os::Bool OS_API os::SetWindowTextA(Window window, const char* text) {
+Bool PLATFORM_API set_window_text(Window window, const char* text) {
   return ::SetWindowTextW(window_of(window), wide_from_local(text).c_str());
 }
 
-os::Handle OS_API os::LoadIconA(Handle instance, uintptr_t resource_id) {
+Handle PLATFORM_API load_icon(Handle instance, uintptr_t resource_id) {
   return ::LoadIconW(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEW(resource_id));
 }
 
-intptr_t OS_API os::DialogBoxParamA(Handle instance, uintptr_t resource_id, Window owner,
-                                    DialogProcedure procedure, intptr_t init_param) {
+intptr_t PLATFORM_API dialog_box_param(Handle instance, uintptr_t resource_id, Window owner, DialogProcedure procedure,
+                                       intptr_t init_param) {
   return ::DialogBoxParamW(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEW(resource_id), window_of(owner),
                            reinterpret_cast<DLGPROC>(procedure), init_param);
 }
+
+}  // namespace platform

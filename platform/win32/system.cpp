@@ -1,15 +1,14 @@
 // The runtime's operating-system services on Windows: the process heap, the
 // image range from the module's PE headers, libraries, threads, the waitable
 // timer and the message queue.
+#include "platform/system.h"
+
+#include <windows.h>
+
 #include <cstdio>
 #include <new>
 
-#include "platform/system.h"
-
-// After the platform headers: <windows.h> defines macros named like their constants.
-#include <windows.h>
-
-namespace os {
+namespace platform {
 
 namespace {
 
@@ -53,23 +52,23 @@ void exit_process(int32_t code) {
   ::ExitProcess(static_cast<UINT>(code));
 }
 
-Handle OS_API GetModuleHandleA(const char* name) { return ::GetModuleHandleA(name); }
+Handle PLATFORM_API get_module_handle(const char* name) { return ::GetModuleHandleA(name); }
 
-Bool OS_API CloseHandle(Handle handle) { return ::CloseHandle(handle); }
+Bool PLATFORM_API close_handle(Handle handle) { return ::CloseHandle(handle); }
 
-Handle OS_API LoadLibraryA(const char* library) { return ::LoadLibraryA(library); }
+Handle PLATFORM_API load_library(const char* library) { return ::LoadLibraryA(library); }
 
-void* OS_API GetProcAddress(Handle module, const char* name) {
+void* PLATFORM_API get_proc_address(Handle module, const char* name) {
   return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(module), name));
 }
 
-Bool OS_API FreeLibrary(Handle module) { return ::FreeLibrary(static_cast<HMODULE>(module)); }
+Bool PLATFORM_API free_library(Handle module) { return ::FreeLibrary(static_cast<HMODULE>(module)); }
 
-uint32_t OS_API GetModuleFileNameA(Handle module, char* buffer, uint32_t size) {
+uint32_t PLATFORM_API get_module_file_name(Handle module, char* buffer, uint32_t size) {
   return ::GetModuleFileNameA(static_cast<HMODULE>(module), buffer, size);
 }
 
-const char* OS_API GetCommandLineA() { return ::GetCommandLineA(); }
+const char* PLATFORM_API get_command_line() { return ::GetCommandLineA(); }
 
 Handle start_thread(ThreadRoutine routine, int32_t parameter) {
   auto* start = new (std::nothrow) ThreadStart{routine, parameter};
@@ -80,23 +79,23 @@ Handle start_thread(ThreadRoutine routine, int32_t parameter) {
   return thread;
 }
 
-Handle OS_API CreateWaitableTimerA(void* security, Bool manual_reset, const char* name) {
+Handle PLATFORM_API create_waitable_timer(void* security, Bool manual_reset, const char* name) {
   return ::CreateWaitableTimerA(static_cast<SECURITY_ATTRIBUTES*>(security), manual_reset, name);
 }
 
-Bool OS_API SetWaitableTimer(Handle timer, const int64_t* due, int32_t period, void* completion, void* argument,
-                             Bool resume) {
+Bool PLATFORM_API set_waitable_timer(Handle timer, const int64_t* due, int32_t period, void* completion, void* argument,
+                                     Bool resume) {
   LARGE_INTEGER when;
   when.QuadPart = *due;
   return ::SetWaitableTimer(timer, &when, period, reinterpret_cast<PTIMERAPCROUTINE>(completion), argument, resume);
 }
 
-uint32_t OS_API MsgWaitForMultipleObjects(uint32_t count, const Handle* handles, Bool wait_all, uint32_t milliseconds,
-                                          uint32_t wake_mask) {
+uint32_t PLATFORM_API message_wait_for_multiple_objects(uint32_t count, const Handle* handles, Bool wait_all,
+                                                        uint32_t milliseconds, uint32_t wake_mask) {
   return ::MsgWaitForMultipleObjects(count, handles, wait_all, milliseconds, wake_mask);
 }
 
-uint64_t OS_API GetTickCount64() { return ::GetTickCount64(); }
+uint64_t PLATFORM_API get_tick_count64() { return ::GetTickCount64(); }
 
 void dispatch_pending_messages() {
   MSG message;
@@ -107,4 +106,4 @@ void dispatch_pending_messages() {
   }
 }
 
-}  // namespace os
+}  // namespace platform

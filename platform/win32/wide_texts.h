@@ -10,6 +10,8 @@
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "the wide Win32 calls take UTF-16 units");
 
+namespace platform {
+
 // The UTF-16 form of a code-page-936 text; empty for null.
 inline std::wstring wide_from_local(const char* text) {
   const std::u16string units = local_to_utf16(text ? text : "");
@@ -20,3 +22,5 @@ inline std::wstring wide_from_local(const char* text) {
 inline std::string local_from_wide(std::wstring_view wide) {
   return utf16_to_local(std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
 }
+
+}  // namespace platform

@@ -86,7 +86,7 @@ std::string chapter_page(size_t size, bool utf8) {
     page += "<br />\r\n<br />\r\n";
   }
   page += "</div><div class=\"footer\">footer</div></body></html>";
-  return utf8 ? local_to_utf8(page) : page;
+  return utf8 ? platform::local_to_utf8(page) : page;
 }
 
 void extract(benchmark::State& state) {

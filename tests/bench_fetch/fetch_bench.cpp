@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
   }
   const std::string address = "http://127.0.0.1:" + std::to_string(port) + "/fixture_server/pages/page20k.html";
 
-  os::com_initialize();
+  platform::com_initialize();
   bool all_good = fetch_many(address, 5);  // warm-up: connections, libraries
 
   double in_a_row = 1e9, in_a_row_curl = 1e9, threaded = 1e9, threaded_curl = 1e9;
@@ -95,9 +95,9 @@ int main(int argc, char** argv) {
     for (int k = 0; k < thread_count; ++k) {
       const int share = count / thread_count + (k < count % thread_count ? 1 : 0);
       threads.emplace_back([&, k, share] {
-        os::com_initialize();
+        platform::com_initialize();
         good[k] = fetch_many(address, share);
-        os::com_uninitialize();
+        platform::com_uninitialize();
       });
     }
     for (std::thread& thread : threads) thread.join();
@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
   report("in a row", count, in_a_row, in_a_row_curl);
   report("over 10 threads", count, threaded, threaded_curl);
 
-  os::com_uninitialize();
+  platform::com_uninitialize();
   if (!all_good) {
     std::fprintf(stderr, "a fetch did not give the 20 KB page\n");
     return 1;

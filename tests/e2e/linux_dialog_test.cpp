@@ -35,10 +35,10 @@ struct Message {
 
 // What the test procedure saw, and what it runs once the dialog is on screen.
 std::vector<Message> g_messages;
-std::function<void(os::Window)> g_script;
-std::function<void(os::Window, uintptr_t)> g_on_command;
-bool g_end_on_close = false;  // the procedure ends the dialog with 5 on WM_CLOSE
-os::Window g_window = nullptr;
+std::function<void(platform::Window)> g_script;
+std::function<void(platform::Window, uintptr_t)> g_on_command;
+bool g_end_on_close = false;  // the procedure ends the dialog with 5 on message_close
+platform::Window g_window = nullptr;
 
 void pump_until(const std::function<bool()>& done, int milliseconds = 3000) {
   const gint64 until = g_get_monotonic_time() + milliseconds * 1000;
@@ -49,7 +49,7 @@ void pump_a_little() {
   pump_until([] { return false; }, 100);
 }
 
-GtkWidget* widget(os::Window window) { return static_cast<GtkWidget*>(window); }
+GtkWidget* widget(platform::Window window) { return static_cast<GtkWidget*>(window); }
 
 gboolean run_script(gpointer) {
   g_source_destroy(g_main_current_source());  // runs once, though its source may be re-entered
@@ -60,9 +60,9 @@ gboolean run_script(gpointer) {
   return G_SOURCE_REMOVE;
 }
 
-intptr_t OS_API test_procedure(os::Window window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+intptr_t PLATFORM_API test_procedure(platform::Window window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
   g_messages.push_back({message, wparam, lparam});
-  if (message == os::WM_INITDIALOG) {
+  if (message == platform::message_init_dialog) {
     g_window = window;
     // The script acts as the user does, whose events come from GDK's event
     // source, which may be re-entered: what it does reaches the procedure at once.
@@ -73,20 +73,21 @@ intptr_t OS_API test_procedure(os::Window window, uint32_t message, uintptr_t wp
     g_source_unref(source);
     return 1;
   }
-  if (message == os::WM_COMMAND && g_on_command) g_on_command(window, wparam);
-  if (message == os::WM_CLOSE && g_end_on_close) os::EndDialog(window, 5);
-  return message == os::WM_COMMAND || message == os::WM_CLOSE ? 1 : 0;
+  if (message == platform::message_command && g_on_command) g_on_command(window, wparam);
+  if (message == platform::message_close && g_end_on_close) platform::end_dialog(window, 5);
+  return message == platform::message_command || message == platform::message_close ? 1 : 0;
 }
 
-intptr_t show_dialog(std::function<void(os::Window)> script) {
+intptr_t show_dialog(std::function<void(platform::Window)> script) {
   g_messages.clear();
   g_script = std::move(script);
-  return os::DialogBoxParamA(reinterpret_cast<os::Handle>(1), main_dialog_resource, nullptr, test_procedure, 77);
+  return platform::dialog_box_param(reinterpret_cast<platform::Handle>(1), main_dialog_resource, nullptr,
+                                    test_procedure, 77);
 }
 
-std::string text_of(os::Window window, int32_t id, int32_t size = 256) {
+std::string text_of(platform::Window window, int32_t id, int32_t size = 256) {
   std::vector<char> buffer(static_cast<size_t>(size) + 8, '#');
-  const uint32_t count = os::GetDlgItemTextA(window, id, buffer.data(), size);
+  const uint32_t count = platform::get_dialog_item_text(window, id, buffer.data(), size);
   EXPECT_EQ(count, std::strlen(buffer.data())) << "control " << id;
   return buffer.data();
 }
@@ -94,18 +95,18 @@ std::string text_of(os::Window window, int32_t id, int32_t size = 256) {
 std::vector<uintptr_t> commands() {
   std::vector<uintptr_t> seen;
   for (const Message& m : g_messages)
-    if (m.message == os::WM_COMMAND) seen.push_back(m.wparam);
+    if (m.message == platform::message_command) seen.push_back(m.wparam);
   return seen;
 }
 
-void send_event(GdkEvent* event, os::Window window) {
+void send_event(GdkEvent* event, platform::Window window) {
   event->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(widget(window))));
   event->any.send_event = TRUE;
   gtk_main_do_event(event);
   gdk_event_free(event);
 }
 
-void press_key(os::Window window, guint keyval) {
+void press_key(platform::Window window, guint keyval) {
   GdkDisplay* display = gdk_display_get_default();
   for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
     GdkEvent* event = gdk_event_new(type);
@@ -123,20 +124,20 @@ void press_key(os::Window window, guint keyval) {
   }
 }
 
-void press_close_box(os::Window window) { send_event(gdk_event_new(GDK_DELETE), window); }
+void press_close_box(platform::Window window) { send_event(gdk_event_new(GDK_DELETE), window); }
 
 constexpr uintptr_t command(uint32_t id, uint32_t notification) { return notification << 16 | id; }
 
 TEST(LinuxDialog, ShowsTemplate1000) {
-  std::vector<os::Window> items;
-  const intptr_t result = show_dialog([&](os::Window window) {
+  std::vector<platform::Window> items;
+  const intptr_t result = show_dialog([&](platform::Window window) {
     GtkWindow* gtk_window = GTK_WINDOW(widget(window));
     EXPECT_STREQ(gtk_window_get_title(gtk_window), main_dialog_layout.caption);
     EXPECT_FALSE(gtk_window_get_resizable(gtk_window));
 
-    for (int32_t id = 1001; id <= 1004; ++id) items.push_back(os::GetDlgItem(window, id));
-    EXPECT_EQ(os::GetDlgItem(window, 1005), nullptr);
-    EXPECT_EQ(os::GetDlgItem(reinterpret_cast<os::Window>(0x1234), 1002), nullptr);
+    for (int32_t id = 1001; id <= 1004; ++id) items.push_back(platform::get_dialog_item(window, id));
+    EXPECT_EQ(platform::get_dialog_item(window, 1005), nullptr);
+    EXPECT_EQ(platform::get_dialog_item(reinterpret_cast<platform::Window>(0x1234), 1002), nullptr);
     EXPECT_EQ(text_of(window, 1001), label_text);
     EXPECT_EQ(text_of(window, 1002), "");
     EXPECT_EQ(text_of(window, 1003), button_text);
@@ -160,82 +161,84 @@ TEST(LinuxDialog, ShowsTemplate1000) {
       EXPECT_NEAR(a.width, place.width * scale_x, 1.5);
       EXPECT_NEAR(a.height, place.height * scale_y, 1.5);
     }
-    EXPECT_EQ(os::EndDialog(window, 42), 1);
+    EXPECT_EQ(platform::end_dialog(window, 42), 1);
   });
   EXPECT_EQ(result, 42);
   ASSERT_FALSE(g_messages.empty());
-  // WM_INITDIALOG comes first, with the first tab stop (the address box) and
+  // message_init_dialog comes first, with the first tab stop (the address box) and
   // the caller's parameter.
-  EXPECT_EQ(g_messages[0].message, os::WM_INITDIALOG);
+  EXPECT_EQ(g_messages[0].message, platform::message_init_dialog);
   EXPECT_EQ(g_messages[0].wparam, reinterpret_cast<uintptr_t>(items.at(1)));
   EXPECT_EQ(g_messages[0].lparam, 77);
   EXPECT_TRUE(commands().empty());
 }
 
 TEST(LinuxDialog, TextsRoundTripInCodePage936AndAreCutAtWholeCharacters) {
-  show_dialog([](os::Window window) {
+  show_dialog([](platform::Window window) {
     const char* status = "\xb5\xda\xd2\xbb\xd5\xc2\r\n\xd5\xfd\xd4\xda\xb6\xc1\xd0\xa1\xcb\xb5\xa1\xad\xa1\xad\r\n";
-    EXPECT_EQ(os::SetDlgItemTextA(window, 1004, status), 1);
+    EXPECT_EQ(platform::set_dialog_item_text(window, 1004, status), 1);
     EXPECT_EQ(text_of(window, 1004), status);
-    EXPECT_EQ(os::SetDlgItemTextA(window, 1002, "http://127.0.0.1/\xd0\xa1"), 1);
+    EXPECT_EQ(platform::set_dialog_item_text(window, 1002, "http://127.0.0.1/\xd0\xa1"), 1);
     EXPECT_EQ(text_of(window, 1002), "http://127.0.0.1/\xd0\xa1");
-    EXPECT_EQ(os::SetDlgItemTextA(window, 1004, nullptr), 1);
+    EXPECT_EQ(platform::set_dialog_item_text(window, 1004, nullptr), 1);
     EXPECT_EQ(text_of(window, 1004), "");
 
     // A reader gets at most size - 1 bytes and never half a character.
     std::string long_text(254, 'x');
     long_text += "\xb6\xc1\xb6\xc1";
-    os::SetDlgItemTextA(window, 1004, long_text.c_str());
+    platform::set_dialog_item_text(window, 1004, long_text.c_str());
     EXPECT_EQ(text_of(window, 1004), std::string(254, 'x'));
     EXPECT_EQ(text_of(window, 1004, 257), long_text.substr(0, 256));
     EXPECT_EQ(text_of(window, 1001, 4), "\xd0\xa1");
     EXPECT_EQ(text_of(window, 1001, 1), "");
     char untouched[4] = "abc";
-    EXPECT_EQ(os::GetDlgItemTextA(window, 1001, untouched, 0), 0u);
+    EXPECT_EQ(platform::get_dialog_item_text(window, 1001, untouched, 0), 0u);
     EXPECT_STREQ(untouched, "abc");
-    EXPECT_EQ(os::GetDlgItemTextA(window, 1009, untouched, 4), 0u);
+    EXPECT_EQ(platform::get_dialog_item_text(window, 1009, untouched, 4), 0u);
     EXPECT_STREQ(untouched, "");
-    EXPECT_EQ(os::SetDlgItemTextA(reinterpret_cast<os::Window>(0x1234), 1004, "x"), 0);
-    os::EndDialog(window, 0);
+    EXPECT_EQ(platform::set_dialog_item_text(reinterpret_cast<platform::Window>(0x1234), 1004, "x"), 0);
+    platform::end_dialog(window, 0);
   });
 }
 
 TEST(LinuxDialog, IconsAndEnabling) {
-  const os::Handle instance = reinterpret_cast<os::Handle>(1);
-  const os::Handle icon = os::LoadIconA(instance, application_icon_resource);
+  const platform::Handle instance = reinterpret_cast<platform::Handle>(1);
+  const platform::Handle icon = platform::load_icon(instance, application_icon_resource);
   ASSERT_NE(icon, nullptr);
-  EXPECT_EQ(os::LoadIconA(instance, application_icon_resource), icon);
-  EXPECT_EQ(os::LoadIconA(instance, 130), nullptr);
-  EXPECT_EQ(os::LoadIconA(nullptr, application_icon_resource), nullptr);
-  show_dialog([&](os::Window window) {
+  EXPECT_EQ(platform::load_icon(instance, application_icon_resource), icon);
+  EXPECT_EQ(platform::load_icon(instance, 130), nullptr);
+  EXPECT_EQ(platform::load_icon(nullptr, application_icon_resource), nullptr);
+  show_dialog([&](platform::Window window) {
     GtkWindow* gtk_window = GTK_WINDOW(widget(window));
     const auto as_value = reinterpret_cast<intptr_t>(icon);
-    EXPECT_EQ(os::SendMessageA(window, os::WM_SETICON, os::ICON_SMALL, as_value), 0);
-    EXPECT_EQ(os::SendMessageA(window, os::WM_SETICON, os::ICON_BIG, as_value), 0);
-    EXPECT_EQ(os::SendMessageA(window, os::WM_SETICON, os::ICON_BIG, as_value), as_value);
+    EXPECT_EQ(platform::send_message(window, platform::message_set_icon, platform::icon_small, as_value), 0);
+    EXPECT_EQ(platform::send_message(window, platform::message_set_icon, platform::icon_big, as_value), 0);
+    EXPECT_EQ(platform::send_message(window, platform::message_set_icon, platform::icon_big, as_value), as_value);
     GList* icons = gtk_window_get_icon_list(gtk_window);
     ASSERT_EQ(g_list_length(icons), 1u);
     EXPECT_EQ(gdk_pixbuf_get_width(GDK_PIXBUF(icons->data)), 16);
     g_list_free(icons);
-    EXPECT_EQ(os::SendMessageA(window, os::WM_SETICON, os::ICON_SMALL, 0x4321), 0) << "a foreign icon is refused";
-    EXPECT_EQ(os::SendMessageA(window, os::WM_SETICON, os::ICON_SMALL, 0), as_value);
+    EXPECT_EQ(platform::send_message(window, platform::message_set_icon, platform::icon_small, 0x4321), 0)
+        << "a foreign icon is refused";
+    EXPECT_EQ(platform::send_message(window, platform::message_set_icon, platform::icon_small, 0), as_value);
 
-    os::Window button = os::GetDlgItem(window, 1003);
-    EXPECT_EQ(os::EnableWindow(button, 0), 0) << "was enabled";
+    platform::Window button = platform::get_dialog_item(window, 1003);
+    EXPECT_EQ(platform::enable_window(button, 0), 0) << "was enabled";
     EXPECT_FALSE(gtk_widget_get_sensitive(widget(button)));
-    EXPECT_EQ(os::EnableWindow(button, 0), 1) << "was disabled";
-    EXPECT_EQ(os::EnableWindow(button, 1), 1);
+    EXPECT_EQ(platform::enable_window(button, 0), 1) << "was disabled";
+    EXPECT_EQ(platform::enable_window(button, 1), 1);
     EXPECT_TRUE(gtk_widget_get_sensitive(widget(button)));
-    EXPECT_EQ(os::EnableWindow(os::GetDlgItem(window, 1004), 0), 1) << "the status box starts disabled";
-    EXPECT_EQ(os::EnableWindow(reinterpret_cast<os::Window>(0x1234), 1), 0);
-    os::EndDialog(window, 0);
+    EXPECT_EQ(platform::enable_window(platform::get_dialog_item(window, 1004), 0), 1)
+        << "the status box starts disabled";
+    EXPECT_EQ(platform::enable_window(reinterpret_cast<platform::Window>(0x1234), 1), 0);
+    platform::end_dialog(window, 0);
   });
 }
 
 TEST(LinuxDialog, UserActionsBecomeTheMessagesOfWindows) {
-  show_dialog([](os::Window window) {
-    GtkWidget* entry = widget(os::GetDlgItem(window, 1002));
-    GtkWidget* button = widget(os::GetDlgItem(window, 1003));
+  show_dialog([](platform::Window window) {
+    GtkWidget* entry = widget(platform::get_dialog_item(window, 1002));
+    GtkWidget* button = widget(platform::get_dialog_item(window, 1003));
     ASSERT_TRUE(gtk_widget_has_focus(entry)) << "the address box has the focus";
 
     press_key(window, GDK_KEY_Escape);
@@ -265,17 +268,17 @@ TEST(LinuxDialog, UserActionsBecomeTheMessagesOfWindows) {
     g_messages.clear();
     press_close_box(window);
     ASSERT_EQ(g_messages.size(), 1u);
-    EXPECT_EQ(g_messages[0].message, os::WM_CLOSE);
+    EXPECT_EQ(g_messages[0].message, platform::message_close);
     EXPECT_TRUE(gtk_widget_get_visible(widget(window))) << "the procedure decides whether the dialog ends";
-    os::EndDialog(window, 0);
+    platform::end_dialog(window, 0);
   });
 }
 
 TEST(LinuxDialog, TheAddressBoxScrollsAndStopsAtItsLimit) {
-  show_dialog([](os::Window window) {
-    const os::Window box = os::GetDlgItem(window, 1002);
+  show_dialog([](platform::Window window) {
+    const platform::Window box = platform::get_dialog_item(window, 1002);
     GtkWidget* entry = widget(box);
-    EXPECT_EQ(os::SendMessageA(box, os::EM_LIMITTEXT, 255, 0), 1);
+    EXPECT_EQ(platform::send_message(box, platform::message_limit_text, 255, 0), 1);
     gint position = 0;
     const std::string long_text(400, 'W');
     gtk_editable_insert_text(GTK_EDITABLE(entry), long_text.c_str(), -1, &position);
@@ -289,13 +292,13 @@ TEST(LinuxDialog, TheAddressBoxScrollsAndStopsAtItsLimit) {
     for (int i = 0; i < 150; ++i) many += chinese;
     gtk_editable_insert_text(GTK_EDITABLE(entry), many.c_str(), -1, &position);
     EXPECT_EQ(g_utf8_strlen(gtk_entry_get_text(GTK_ENTRY(entry)), -1), 255);
-    os::EndDialog(window, 0);
+    platform::end_dialog(window, 0);
   });
 }
 
 TEST(LinuxDialog, ClosingDuringANestedLoopEndsTheDialogWhenTheCommandReturns) {
   std::vector<std::string> order;
-  g_on_command = [&](os::Window window, uintptr_t wparam) {
+  g_on_command = [&](platform::Window window, uintptr_t wparam) {
     if ((wparam & 0xFFFF) != 1003) return;
     order.push_back("command starts");
     // Like a download: wait in the main context while the dialog is used.
@@ -307,13 +310,13 @@ TEST(LinuxDialog, ClosingDuringANestedLoopEndsTheDialogWhenTheCommandReturns) {
         nullptr);
     pump_until([&] { return !gtk_widget_get_visible(widget(window)); });
     order.push_back("closed while running");
-    EXPECT_EQ(os::SetDlgItemTextA(window, 1004, "done"), 1) << "the dialog still answers after EndDialog";
+    EXPECT_EQ(platform::set_dialog_item_text(window, 1004, "done"), 1) << "the dialog still answers after end_dialog";
     pump_a_little();
     order.push_back("command ends");
   };
   g_end_on_close = true;
-  const intptr_t result = show_dialog([](os::Window window) {
-    gtk_button_clicked(GTK_BUTTON(widget(os::GetDlgItem(window, 1003))));
+  const intptr_t result = show_dialog([](platform::Window window) {
+    gtk_button_clicked(GTK_BUTTON(widget(platform::get_dialog_item(window, 1003))));
   });
   order.push_back("dialog returned");
   g_on_command = nullptr;
@@ -335,7 +338,7 @@ struct AccessibilityBus {
 gboolean answer_request(gpointer data) {
   auto* bus = static_cast<AccessibilityBus*>(data);
   bus->answering = true;
-  if (bus->requests++ == 0) gtk_button_clicked(GTK_BUTTON(widget(os::GetDlgItem(g_window, 1003))));
+  if (bus->requests++ == 0) gtk_button_clicked(GTK_BUTTON(widget(platform::get_dialog_item(g_window, 1003))));
   bus->answering = false;
   return G_SOURCE_CONTINUE;
 }
@@ -344,17 +347,17 @@ TEST(LinuxDialog, TheAccessibilityBusIsAnsweredWhileACommandItStartedRuns) {
   AccessibilityBus bus;
   int commands_run = 0;
   int answered_meanwhile = -1;
-  g_on_command = [&](os::Window window, uintptr_t wparam) {
+  g_on_command = [&](platform::Window window, uintptr_t wparam) {
     if ((wparam & 0xFFFF) != 1003) return;
     ++commands_run;
     EXPECT_FALSE(bus.answering) << "the request that pressed the button was finished first";
     const int before = bus.requests;
     timed_wait(300, 0);  // as a download waits for its workers
     answered_meanwhile = bus.requests - before;
-    os::EndDialog(window, 0);
+    platform::end_dialog(window, 0);
   };
   GSource* source = g_timeout_source_new(10);
-  show_dialog([&](os::Window) {
+  show_dialog([&](platform::Window) {
     g_source_set_callback(source, answer_request, &bus, nullptr);
     g_source_attach(source, nullptr);
   });
@@ -370,7 +373,7 @@ TEST(LinuxDialog, TheAccessibilityBusIsAnsweredWhileACommandItStartedRuns) {
 void run_program_until_closed() {
   runtime_startup();
   g_program_cleanup = [] { std::fputs("program cleanup ran\n", stderr); };
-  g_icon = os::LoadIconA(reinterpret_cast<os::Handle>(1), application_icon_resource);
+  g_icon = platform::load_icon(reinterpret_cast<platform::Handle>(1), application_icon_resource);
   g_timeout_add(
       300,
       [](gpointer) {
@@ -383,7 +386,7 @@ void run_program_until_closed() {
         return G_SOURCE_REMOVE;
       },
       nullptr);
-  os::DialogBoxParamA(reinterpret_cast<os::Handle>(1), main_dialog_resource, nullptr, main_dialog_proc, 0);
+  platform::dialog_box_param(reinterpret_cast<platform::Handle>(1), main_dialog_resource, nullptr, main_dialog_proc, 0);
   std::fputs("dialog ended\n", stderr);
   runtime_exit(0);
 }

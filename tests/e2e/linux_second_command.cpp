@@ -26,41 +26,41 @@
 namespace {
 
 const char* g_address = nullptr;
-os::Window g_window = nullptr;
+platform::Window g_window = nullptr;
 
 std::string status_text() {
   char buffer[1024] = {};
-  os::GetDlgItemTextA(g_window, StatusBox, buffer, sizeof buffer);
+  platform::get_dialog_item_text(g_window, StatusBox, buffer, sizeof buffer);
   std::string out;
-  for (char c : local_to_utf8(buffer))
+  for (char c : platform::local_to_utf8(buffer))
     out += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
   return out;
 }
 
 bool button_enabled() {
-  return gtk_widget_get_sensitive(static_cast<GtkWidget*>(os::GetDlgItem(g_window, DownloadButton)));
+  return gtk_widget_get_sensitive(static_cast<GtkWidget*>(platform::get_dialog_item(g_window, DownloadButton)));
 }
 
 gboolean send_second_command(gpointer) {
-  main_dialog_proc(g_window, os::WM_COMMAND, DownloadButton, 0);
+  main_dialog_proc(g_window, platform::message_command, DownloadButton, 0);
   std::printf("during %s\nbutton-during %d\n", status_text().c_str(), button_enabled() ? 1 : 0);
   std::fflush(stdout);
   return G_SOURCE_REMOVE;
 }
 
 gboolean start_download(gpointer) {
-  os::SetDlgItemTextA(g_window, UrlBox, g_address);
+  platform::set_dialog_item_text(g_window, UrlBox, g_address);
   // Sent once the download waits for its chapters.
   g_timeout_add(1500, send_second_command, nullptr);
-  main_dialog_proc(g_window, os::WM_COMMAND, DownloadButton, 0);
+  main_dialog_proc(g_window, platform::message_command, DownloadButton, 0);
   std::printf("final %s\nbusy %d\nbutton-after %d\n", status_text().c_str(), g_busy, button_enabled() ? 1 : 0);
   std::fflush(stdout);
-  os::EndDialog(g_window, 0);
+  platform::end_dialog(g_window, 0);
   return G_SOURCE_REMOVE;
 }
 
-intptr_t OS_API procedure(os::Window window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
-  if (message == os::WM_INITDIALOG) {
+intptr_t PLATFORM_API procedure(platform::Window window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  if (message == platform::message_init_dialog) {
     g_window = window;
     g_idle_add(start_download, nullptr);
   }
@@ -78,6 +78,6 @@ int main(int argc, char** argv) {
   runtime_startup();
   create_book();
   g_program_cleanup = release_book;
-  os::DialogBoxParamA(os::GetModuleHandleA(nullptr), main_dialog_resource, nullptr, procedure, 0);
+  platform::dialog_box_param(platform::get_module_handle(nullptr), main_dialog_resource, nullptr, procedure, 0);
   runtime_exit(0);
 }

@@ -17,14 +17,15 @@
 #include "unit/fixture_server.h"
 #include "web/fetch_page.h"
 
+namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 class HttpRequest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { os::com_initialize(); }
-  static void TearDownTestSuite() { os::com_uninitialize(); }
+  static void SetUpTestSuite() { platform::com_initialize(); }
+  static void TearDownTestSuite() { platform::com_uninitialize(); }
   void SetUp() override {
     REQUIRE_FIXTURE_SERVER();
     set_fetch_limits({default_fetch_limits().connect_milliseconds, 2000, 8000});
@@ -66,7 +67,7 @@ struct Outcome {
 };
 
 Outcome outcome_of(const std::string& path) {
-  os::com_initialize();
+  platform::com_initialize();
   Outcome outcome;
   const auto start = Clock::now();
   {
@@ -79,7 +80,7 @@ Outcome outcome_of(const std::string& path) {
     outcome.body = fetch_page(address.c_str()).c_str();
   }
   outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  os::com_uninitialize();
+  platform::com_uninitialize();
   return outcome;
 }
 
@@ -295,20 +296,21 @@ TEST_F(HttpRequest, AddressesBeyondAsciiAreSentPercentEncoded) {
 
 TEST_F(HttpRequest, LibcurlEndsWithTheStartingThreadAndStartsAgain) {
   const std::string creation_failed = "\xb4\xb4\xbd\xa8XMLHTTP";
-  os::com_uninitialize();  // the suite's own: libcurl ends, and this thread has no COM
+  platform::com_uninitialize();  // the suite's own: libcurl ends, and this thread has no COM
   const std::string failed = fetch_page(fixture_address("/nul").c_str()).c_str();
   EXPECT_EQ(failed.rfind(creation_failed, 0), 0u) << failed;
-  os::com_initialize();
+  platform::com_initialize();
   EXPECT_STREQ(fetch_page(fixture_address("/nul").c_str()).c_str(), "abc");
   // Another thread's last com_uninitialize leaves libcurl running.
   std::thread worker([] {
-    os::com_uninitialize();  // never initialised here: nothing happens
-    os::com_initialize();
+    platform::com_uninitialize();  // never initialised here: nothing happens
+    platform::com_initialize();
     EXPECT_STREQ(fetch_page(fixture_address("/nul").c_str()).c_str(), "abc");
-    os::com_uninitialize();
+    platform::com_uninitialize();
   });
   worker.join();
   EXPECT_STREQ(fetch_page(fixture_address("/nul").c_str()).c_str(), "abc");
 }
 
 }  // namespace
+}  // namespace platform

@@ -42,7 +42,7 @@ void print_box(const char* text, const char* caption, uint32_t) {
 }
 
 void access_element(const void* block, int32_t i) {
-  os::g_message_box_observer = print_box;
+  platform::g_message_box_observer = print_box;
   array_element_at(block, i, 4, k_site);
   std::fprintf(stderr, "the access went on\n");
   std::abort();

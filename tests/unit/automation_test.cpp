@@ -13,7 +13,7 @@ namespace {
 
 class Automation : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { os::com_initialize(); }
+  static void SetUpTestSuite() { platform::com_initialize(); }
 
   // Opens and sends a GET of path on a new HTTP object.
   void fetch(const std::string& path) {

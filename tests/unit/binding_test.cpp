@@ -26,9 +26,11 @@ std::string function_missing_text(const std::string& library, const std::string&
          library + "\"\xb5\xb1\xd6\xd0\xb5\xc4\"" + function + "\"\xba\xaf\xca\xfd.";
 }
 
-std::string dll_error_box(const std::string& text) { return expected_box("DLL ERROR", text.c_str(), os::MB_ICONERROR); }
+std::string dll_error_box(const std::string& text) {
+  return expected_box("DLL ERROR", text.c_str(), platform::message_box_icon_error);
+}
 
-int32_t OS_API twice(int32_t value) { return 2 * value; }
+int32_t PLATFORM_API twice(int32_t value) { return 2 * value; }
 
 // A pretend operating system: "present" is in the process, "lib<n>" can be
 // loaded, anything else cannot. Every library exports "Twice", "Twice@8",
@@ -42,20 +44,20 @@ struct FakeSystem {
 };
 FakeSystem g_fake;
 
-os::Handle handle_of(uintptr_t number) { return reinterpret_cast<os::Handle>(number); }
+platform::Handle handle_of(uintptr_t number) { return reinterpret_cast<platform::Handle>(number); }
 
-os::Handle OS_API fake_module_handle(const char* library) {
+platform::Handle PLATFORM_API fake_module_handle(const char* library) {
   ++g_fake.module_handle_calls;
   return std::strcmp(library, "present") == 0 ? handle_of(0x1000) : nullptr;
 }
 
-os::Handle OS_API fake_load_library(const char* library) {
+platform::Handle PLATFORM_API fake_load_library(const char* library) {
   if (std::strncmp(library, "lib", 3) != 0) return nullptr;
   g_fake.loaded.push_back(library);
   return handle_of(0x2000 + 4 * g_fake.loaded.size());
 }
 
-void* OS_API fake_find_function(os::Handle, const char* name) {
+void* PLATFORM_API fake_find_function(platform::Handle, const char* name) {
   ++g_fake.find_function_calls;
   auto key = reinterpret_cast<uintptr_t>(name);
   if (key < 0x10000) {
@@ -68,7 +70,7 @@ void* OS_API fake_find_function(os::Handle, const char* name) {
   return exported ? reinterpret_cast<void*>(&twice) : nullptr;
 }
 
-os::Bool OS_API fake_free_library(os::Handle module) {
+platform::Bool PLATFORM_API fake_free_library(platform::Handle module) {
   g_fake.freed.push_back(reinterpret_cast<uintptr_t>(module));
   return 1;
 }
@@ -94,7 +96,7 @@ class BinderTest : public testing::Test {
   LibraryCalls saved_{};
 };
 
-using Twice = int32_t(OS_API*)(int32_t);
+using Twice = int32_t(PLATFORM_API*)(int32_t);
 
 TEST_F(BinderTest, FirstCallBindsAndLaterCallsGoStraightToTheFunction) {
   ApiSlot<Twice> slot{"present", "Twice"};
@@ -198,7 +200,7 @@ TEST_F(BinderTest, AFullLibraryTableFailsTheBindingInsteadOfOverflowing) {
 // ---- The real binder and the stack check ----
 
 TEST(Binder, FindsTheDialogAndHandleFunctionsOfTheSystem) {
-  ApiSlot<os::Bool(OS_API*)(os::Handle)> close_handle{"kernel32", "CloseHandle"};
+  ApiSlot<platform::Bool(PLATFORM_API*)(platform::Handle)> close_handle{"kernel32", "CloseHandle"};
   EXPECT_EQ(close_handle.get()(nullptr), 0);
   std::atomic<void*> slot{nullptr};
   EXPECT_NE(bind_api("user32", "EnableWindow", &slot), nullptr);
@@ -217,16 +219,16 @@ TEST(BinderDeathTest, AnUnknownSystemLibraryShowsTheBox) {
       testing::ExitedWithCode(0), dll_error_box(library_missing_text("no_such_library_at_all")));
 }
 
-int32_t OS_API combine(int32_t hundreds, int32_t tens, const char* ones) {
+int32_t PLATFORM_API combine(int32_t hundreds, int32_t tens, const char* ones) {
   return hundreds * 100 + tens * 10 + *ones - '0';
 }
-int32_t OS_API identity(int32_t value) { return value; }
+int32_t PLATFORM_API identity(int32_t value) { return value; }
 
 TEST(StackCheck, PassesArgumentsInOrderAndReturnsResults) {
   EXPECT_EQ(os_call(Location{0x04010001, 1}, combine, 1, 2, "3"), 123);
   EXPECT_EQ(os_call(Location{0x04010001, 2}, identity, -7), -7);
-  uint64_t first = os_call(Location{0x04010001, 3}, os::GetTickCount64);
-  EXPECT_GE(os_call(Location{0x04010001, 4}, os::GetTickCount64), first);
+  uint64_t first = os_call(Location{0x04010001, 3}, platform::get_tick_count64);
+  EXPECT_GE(os_call(Location{0x04010001, 4}, platform::get_tick_count64), first);
 }
 
 // A function declared with more arguments than it removes leaves the stack
@@ -234,26 +236,28 @@ TEST(StackCheck, PassesArgumentsInOrderAndReturnsResults) {
 // x86-64 the caller cleans up and nothing can be unbalanced.
 TEST(StackCheckDeathTest, AWrongDeclarationRaisesError6WithTheLocation) {
   use_threadsafe_death_tests();
-  using WrongCloseHandle = os::Bool(OS_API*)(os::Handle, int32_t);
+  using WrongCloseHandle = platform::Bool(PLATFORM_API*)(platform::Handle, int32_t);
   ApiSlot<WrongCloseHandle> wrong_close_handle{"kernel32", "CloseHandle"};
-  auto wrong_identity = reinterpret_cast<int32_t(OS_API*)(int32_t, int32_t)>(reinterpret_cast<void (*)()>(&identity));
+  auto wrong_identity =
+      reinterpret_cast<int32_t(PLATFORM_API*)(int32_t, int32_t)>(reinterpret_cast<void (*)()>(&identity));
   char text[256];
   format_runtime_error(text, 6, 0x040100A0, 25);
   if (sizeof(void*) == 4) {
     EXPECT_EXIT(
         {
           observe_boxes_on_stderr();
-          os_call(Location{0x040100A0, 25}, wrong_close_handle.get(), static_cast<os::Handle>(nullptr), 0);
+          os_call(Location{0x040100A0, 25}, wrong_close_handle.get(), static_cast<platform::Handle>(nullptr), 0);
         },
-        testing::ExitedWithCode(0), expected_box("error", text, os::MB_ICONERROR));
+        testing::ExitedWithCode(0), expected_box("error", text, platform::message_box_icon_error));
     EXPECT_EXIT(
         {
           observe_boxes_on_stderr();
           os_call(Location{0x040100A0, 25}, wrong_identity, 1, 2);
         },
-        testing::ExitedWithCode(0), expected_box("error", text, os::MB_ICONERROR));
+        testing::ExitedWithCode(0), expected_box("error", text, platform::message_box_icon_error));
   } else {
-    EXPECT_EQ(os_call(Location{0x040100A0, 25}, wrong_close_handle.get(), static_cast<os::Handle>(nullptr), 0), 0);
+    EXPECT_EQ(os_call(Location{0x040100A0, 25}, wrong_close_handle.get(), static_cast<platform::Handle>(nullptr), 0),
+              0);
     EXPECT_EQ(os_call(Location{0x040100A0, 25}, wrong_identity, 1, 2), 1);
   }
 }

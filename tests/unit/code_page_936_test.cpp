@@ -29,7 +29,7 @@ TEST(CodePage936, EveryModuleStepsLikeWindows) {
     const std::string path = b + "\\name";
     EXPECT_EQ(find_text(path.c_str(), "\\"), lead ? -1 : 2) << std::hex << value;
     EXPECT_STREQ(path_file_name(path.c_str()), lead ? path.c_str() : "name") << std::hex << value;
-    EXPECT_EQ(local_text_fit(path.c_str(), path.size(), 1), lead ? 0u : 1u) << std::hex << value;
+    EXPECT_EQ(platform::local_text_fit(path.c_str(), path.size(), 1), lead ? 0u : 1u) << std::hex << value;
     // Unless the byte takes the lead byte of "１" as its second byte, "１"
     // becomes "1". (0xA1 and 0xA3 would make a full-width form of their own.)
     const std::string digit = b + gbk("１");

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+namespace platform {
 namespace {
 
 TEST(LocalTextFit, KeepsWholeCharactersOnly) {
@@ -69,3 +70,4 @@ TEST(DialogUnits, RoundHalfAwayFromZeroLikeMulDiv) {
 }
 
 }  // namespace
+}  // namespace platform

@@ -166,7 +166,7 @@ TEST(ChapterText, AFollowPagePrefersTheBlockWithTheFirstPagesStartTag) {
 // ---- Code pages ----------------------------------------------------------------------------
 
 TEST(ChapterText, PagesThatDeclareUtf8AreConvertedFirst) {
-  const std::string utf8_prose = local_to_utf8(prose(301));
+  const std::string utf8_prose = platform::local_to_utf8(prose(301));
   for (const char* declaration : {"<meta charset=utf-8>", "<meta charset=UTF-8>", "<meta charset=\"utf-8\">",
                                   "<meta charset='Utf-8'>", "<meta content=\"text/html; charset=utf-8\">"}) {
     const std::string page = std::string(declaration) + "<div>" + utf8_prose + "</div>";
@@ -174,7 +174,7 @@ TEST(ChapterText, PagesThatDeclareUtf8AreConvertedFirst) {
   }
   // Without the declaration the UTF-8 bytes are taken as they are (an even
   // number of them, so that "</div>" begins a character).
-  const std::string even_utf8_prose = local_to_utf8(prose(302));
+  const std::string even_utf8_prose = platform::local_to_utf8(prose(302));
   EXPECT_EQ(chapter_of("<div>" + even_utf8_prose + "</div>"), even_utf8_prose);
   // A code-page-936 page that mentions the marker in its prose is converted all
   // the same; its bytes are no UTF-8, so no block keeps enough high bytes.

@@ -26,7 +26,7 @@ inline void print_box(const char* text, const char* caption, uint32_t style) {
   std::fputs(box_line(caption, text, style).c_str(), stderr);
 }
 
-inline void observe_boxes_on_stderr() { os::g_message_box_observer = print_box; }
+inline void observe_boxes_on_stderr() { platform::g_message_box_observer = print_box; }
 
 // The regular expression that matches the line of one box.
 inline std::string expected_box(const char* caption, const char* text, uint32_t style) {

@@ -20,16 +20,16 @@ const std::string creation_failed = "\xb4\xb4\xbd\xa8XMLHTTP\xb6\xd4\xcf\xf3\xca
 constexpr const char* http_classes[] = {"MSXML2.XMLHTTP", "Microsoft.XMLHTTP", "WinHttp.WinHttpRequest.5.1"};
 
 // Short limits, so that the pages that never end fail in seconds.
-constexpr FetchLimits quick_limits = {2000, 3000, 5000};
+constexpr platform::FetchLimits quick_limits = {2000, 3000, 5000};
 
 class FetchPage : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { os::com_initialize(); }
+  static void SetUpTestSuite() { platform::com_initialize(); }
   void SetUp() override {
     REQUIRE_FIXTURE_SERVER();
-    set_fetch_limits(quick_limits);
+    platform::set_fetch_limits(quick_limits);
   }
-  void TearDown() override { set_fetch_limits(default_fetch_limits()); }
+  void TearDown() override { platform::set_fetch_limits(platform::default_fetch_limits()); }
 
   static std::string fetch(const std::string& address) { return fetch_page(address.c_str()).c_str(); }
 };
@@ -116,14 +116,14 @@ TEST_F(FetchPage, EveryFetchEndsWithinTheLimits) {
   std::vector<std::thread> threads;
   for (size_t i = 0; i < outcomes.size(); ++i) {
     threads.emplace_back([&, i] {
-      os::com_initialize();
+      platform::com_initialize();
       const auto start = std::chrono::steady_clock::now();
       const PageAnswer answer = fetch_page_answer_through(http_classes[i / std::size(paths)],
                                                           fixture_address(paths[i % std::size(paths)]).c_str());
       outcomes[i].seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       outcomes[i].status = answer.status;
       outcomes[i].body = answer.body.c_str();
-      os::com_uninitialize();
+      platform::com_uninitialize();
     });
   }
   for (std::thread& thread : threads) thread.join();
@@ -152,9 +152,9 @@ TEST_F(FetchPage, TenThreadsFetchAtOnce) {
   std::vector<std::thread> workers;
   for (int k = 0; k < 10; ++k) {
     workers.emplace_back([&, k] {
-      os::com_initialize();
+      platform::com_initialize();
       for (int i = 0; i < 5; ++i) results[k * 5 + i] = fetch(fixture_address("/fixture_server/pages/utf8.html"));
-      os::com_uninitialize();
+      platform::com_uninitialize();
     });
   }
   for (std::thread& worker : workers) worker.join();

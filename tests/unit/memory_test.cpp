@@ -163,7 +163,8 @@ TEST(RuntimeErrorDeathTest, ShowsTheBoxThenRunsEveryHookAndExitsWithZero) {
         raise_runtime_error(4, Location{0x04010185, 244});
       },
       testing::ExitedWithCode(0),
-      expected_box("error", k_error_4_text, os::MB_ICONERROR) + "\\[program\\]\\[files\\]\\[libraries\\]$");
+      expected_box("error", k_error_4_text, platform::message_box_icon_error) +
+          "\\[program\\]\\[files\\]\\[libraries\\]$");
 }
 
 TEST(RuntimeExitDeathTest, SkipsHooksThatAreNotSet) {
@@ -196,7 +197,7 @@ TEST(RuntimeExitDeathTest, RunsTheShutdownOnceWhenAHookEndsTheProcessAgain) {
 TEST(OutOfMemoryDeathTest, ShowsTheBoxAndExitsWithZero) {
   use_threadsafe_death_tests();
   // "内存不足"
-  const std::string box = expected_box("error", "\xc4\xda\xb4\xe6\xb2\xbb\xd7\xe3", os::MB_ICONERROR);
+  const std::string box = expected_box("error", "\xc4\xda\xb4\xe6\xb2\xbb\xd7\xe3", platform::message_box_icon_error);
   const size_t impossible = SIZE_MAX - 8;
   EXPECT_EXIT(
       {

@@ -17,12 +17,12 @@ inline std::string page_fixture(const std::string& name) {
 }
 
 // A UTF-8 literal of the test source as code-page-936 bytes.
-inline std::string gbk(const std::string& utf8) { return utf8_to_local_string(utf8); }
+inline std::string gbk(const std::string& utf8) { return platform::utf8_to_local_string(utf8); }
 
 // 936 bytes for a failure message: the characters in UTF-8, control bytes escaped.
 inline std::string shown(const std::string& local) {
   std::string out;
-  for (char c : local_to_utf8(local)) {
+  for (char c : platform::local_to_utf8(local)) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte == '\r')
       out += "\\r";

@@ -29,9 +29,9 @@ class RuntimeServiceTest : public testing::Test {
   void SetUp() override {
     use_threadsafe_death_tests();
     g_boxes.clear();
-    os::g_message_box_observer = collect_box;
+    platform::g_message_box_observer = collect_box;
   }
-  void TearDown() override { os::g_message_box_observer = nullptr; }
+  void TearDown() override { platform::g_message_box_observer = nullptr; }
 };
 
 // "不支持系统功能函数%d. 请将此信息反馈给作者"
@@ -57,7 +57,7 @@ TEST_F(RuntimeServiceTest, UnsupportedCodesShowABoxAndTheProcessGoesOn) {
     ASSERT_EQ(g_boxes.size(), 1u);
     EXPECT_EQ(g_boxes[0].text, unsupported_text(code));
     EXPECT_EQ(g_boxes[0].caption, "quillmere");
-    EXPECT_EQ(g_boxes[0].style, os::MB_ICONERROR);
+    EXPECT_EQ(g_boxes[0].style, platform::message_box_icon_error);
   }
 }
 
@@ -108,7 +108,7 @@ TEST(CommandLineArguments, FollowTheProgramName) {
 }
 
 TEST_F(RuntimeServiceTest, CommandLineServicePointsIntoTheProcessCommandLine) {
-  const char* line = os::GetCommandLineA();
+  const char* line = platform::get_command_line();
   auto arguments = reinterpret_cast<const char*>(runtime_service(2002, 0, 0));
   EXPECT_EQ(arguments, command_line_arguments(line));
   EXPECT_GE(arguments, line);
@@ -134,7 +134,7 @@ TEST(PathFileName, StepsOverTwoByteCharacters) {
 
 TEST_F(RuntimeServiceTest, PathServicesSplitTheProgramPath) {
   char path[260];
-  uint32_t length = os::GetModuleFileNameA(nullptr, path, sizeof path);
+  uint32_t length = platform::get_module_file_name(nullptr, path, sizeof path);
   ASSERT_GT(length, 0u);
   ASSERT_LT(length, sizeof path);
   std::string full(path);
@@ -203,7 +203,7 @@ TEST_F(RuntimeServiceTest, AModuleErrorShowsItsTextAndEndsTheProcess) {
         runtime_service(2027, reinterpret_cast<intptr_t>("\xb3\xf6\xb4\xed"), 0);  // "出错"
       },
       testing::ExitedWithCode(0),
-      expected_box("ERROR", "Quillmere RunTime Error:\r\n\r\n\xb3\xf6\xb4\xed", os::MB_ICONERROR));
+      expected_box("ERROR", "Quillmere RunTime Error:\r\n\r\n\xb3\xf6\xb4\xed", platform::message_box_icon_error));
   EXPECT_EXIT(runtime_service(2028, 17, 0), testing::ExitedWithCode(17), "");
 }
 

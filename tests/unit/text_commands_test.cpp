@@ -509,7 +509,7 @@ TEST(ReplaceTextDeathTest, AResultBeyondTwoGigabytesIsOutOfMemory) {
   const std::string replacement(2100, 'b');
   EXPECT_EXIT(
       {
-        os::g_message_box_observer = [](const char* box_text, const char*, uint32_t) {
+        platform::g_message_box_observer = [](const char* box_text, const char*, uint32_t) {
           std::fprintf(stderr, "%s\n",
                        std::strcmp(box_text, "\xc4\xda\xb4\xe6\xb2\xbb\xd7\xe3") == 0
                            ? "out of memory box"  // "内存不足"

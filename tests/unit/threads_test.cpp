@@ -43,7 +43,7 @@ TEST(ThreadModule, KeepsTheServiceEntryItIsStartedWith) {
 std::atomic<int32_t> g_received{0};
 std::atomic<int32_t> g_runs{0};
 
-int32_t OS_API note_parameter(int32_t parameter) {
+int32_t PLATFORM_API note_parameter(int32_t parameter) {
   g_received = parameter;
   ++g_runs;
   return 0;
@@ -86,9 +86,9 @@ TEST(LaunchThread, HandsOutTheOpenHandleWhenAsked) {
   ASSERT_TRUE(wait_for_runs(1));
   EXPECT_EQ(g_received.load(), 42);
   ASSERT_NE(handle, 0);
-  os::Handle open = reinterpret_cast<os::Handle>(static_cast<uintptr_t>(static_cast<uint32_t>(handle)));
-  EXPECT_NE(os::CloseHandle(open), 0) << "the caller owns the open handle";
-  EXPECT_EQ(os::CloseHandle(open), 0) << "and it was closed once";
+  platform::Handle open = reinterpret_cast<platform::Handle>(static_cast<uintptr_t>(static_cast<uint32_t>(handle)));
+  EXPECT_NE(platform::close_handle(open), 0) << "the caller owns the open handle";
+  EXPECT_EQ(platform::close_handle(open), 0) << "and it was closed once";
 }
 
 TEST(LaunchThread, WithoutASubroutineStartsNothing) {

@@ -9,6 +9,8 @@
 
 namespace {
 
+namespace code_page = platform::code_page;
+
 std::string hex(const std::string& bytes) {
   std::string out;
   for (unsigned char c : bytes) {
@@ -152,18 +154,18 @@ TEST(DeclaresUtf8, TheThreeFormsInAnyCase) {
 
 TEST(CodePages, MeasureAndFitLikeTheWindowsCalls) {
   char16_t units[8];
-  EXPECT_EQ(multi_byte_to_utf16(code_page::utf8, "abc", -1, nullptr, 0), 4);
-  EXPECT_EQ(multi_byte_to_utf16(code_page::utf8, "abc", 3, nullptr, 0), 3);
-  EXPECT_EQ(multi_byte_to_utf16(code_page::utf8, "abc", -1, units, 3), 0);  // no room for the zero unit
-  EXPECT_EQ(multi_byte_to_utf16(code_page::utf8, "abc", -1, units, 4), 4);
-  EXPECT_EQ(multi_byte_to_utf16(code_page::system_ansi, "\xd6\xd0", -1, units, 8), 2);
+  EXPECT_EQ(platform::multi_byte_to_utf16(code_page::utf8, "abc", -1, nullptr, 0), 4);
+  EXPECT_EQ(platform::multi_byte_to_utf16(code_page::utf8, "abc", 3, nullptr, 0), 3);
+  EXPECT_EQ(platform::multi_byte_to_utf16(code_page::utf8, "abc", -1, units, 3), 0);  // no room for the zero unit
+  EXPECT_EQ(platform::multi_byte_to_utf16(code_page::utf8, "abc", -1, units, 4), 4);
+  EXPECT_EQ(platform::multi_byte_to_utf16(code_page::system_ansi, "\xd6\xd0", -1, units, 8), 2);
   EXPECT_EQ(units[0], u'\u4e2d');
-  EXPECT_EQ(multi_byte_to_utf16(code_page::utf8, nullptr, -1, nullptr, 0), 0);
+  EXPECT_EQ(platform::multi_byte_to_utf16(code_page::utf8, nullptr, -1, nullptr, 0), 0);
   char bytes[8];
   const char16_t han[] = {0x4e2d, 0};
-  EXPECT_EQ(utf16_to_multi_byte(code_page::gbk, han, -1, nullptr, 0), 3);
-  EXPECT_EQ(utf16_to_multi_byte(code_page::gbk, han, -1, bytes, 2), 0);
-  EXPECT_EQ(utf16_to_multi_byte(code_page::utf8, han, 1, bytes, 8), 3);
+  EXPECT_EQ(platform::utf16_to_multi_byte(code_page::gbk, han, -1, nullptr, 0), 3);
+  EXPECT_EQ(platform::utf16_to_multi_byte(code_page::gbk, han, -1, bytes, 2), 0);
+  EXPECT_EQ(platform::utf16_to_multi_byte(code_page::utf8, han, 1, bytes, 8), 3);
 }
 
 }  // namespace
