@@ -1,7 +1,8 @@
 # The commands of the README:
 #   make run   builds the Linux program and opens its dialog
-#   make test  builds every preset (native, sanitizer, Windows), runs every test,
-#              then makes the packages and checks them
+#   make test  checks the sources (tools/check-source), builds every preset
+#              (native, sanitizer, Windows), runs every test, then makes the
+#              packages and checks them
 #   make test-tsan  builds the ThreadSanitizer preset and runs every test under it
 #   make dist  writes the Debian package and the Windows zip into dist/
 # All install what they need from Debian's packages first.
@@ -31,6 +32,7 @@ $(foreach p,$(ALL_PRESETS),$(eval $(call preset_rules,$(p))))
 build: $(addprefix build-,$(PRESETS))
 
 test: deps
+	tools/check-source
 	$(MAKE) --no-print-directory test-linux test-linux-asan test-windows
 	$(MAKE) --no-print-directory check-dist
 

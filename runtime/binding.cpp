@@ -78,7 +78,7 @@ void* bind_api(const char* library, const char* function, std::atomic<void*>* sl
   const char* key = name;
   if (function[0] == '#') {
     // An ordinal is a 16-bit number handed over in place of the name's address.
-    int ordinal = std::atoi(function + 1);
+    const long ordinal = std::strtol(function + 1, nullptr, 10);
     if (ordinal < 0 || ordinal > 0xFFFF) function_missing(library, function);
     key = reinterpret_cast<const char*>(static_cast<uintptr_t>(ordinal));
   } else {

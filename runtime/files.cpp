@@ -1,7 +1,5 @@
 #include "runtime/files.h"
 
-#include <cstdlib>
-#include <memory>
 
 #include "platform/files.h"
 #include "runtime/memory.h"
@@ -109,13 +107,13 @@ bool write_file(int32_t count, const ArgCell* cells) {
   if (file == nullptr) return false;
   for (int32_t i = 1; i < count; ++i) {
     const ArgCell& value = cells[i];
-    std::unique_ptr<char, decltype(&std::free)> converted(nullptr, &std::free);
+    Text converted;
     const char* text;
     if (value.tag == tag_text) {
       text = value.address<const char>();
     } else {
-      converted.reset(value_to_file_text(&value));
-      if (!converted) continue;
+      converted = Text::adopt(value_to_file_text(&value));
+      if (converted.get() == nullptr) continue;
       text = converted.get();
     }
     const int32_t length = text_length(text);

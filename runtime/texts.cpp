@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "runtime/arrays.h"
@@ -230,7 +229,8 @@ bool format_number(const ArgCell& cell, char* buffer, bool whole_word) {
 // false when the cell is none of them.
 bool format_simple_value(const ArgCell& cell, char* buffer, bool whole_word) {
   if (cell.tag == tag_boolean) {
-    std::strcpy(buffer, cell.low() != 0 ? k_true_text : k_false_text);
+    const char* word = cell.low() != 0 ? k_true_text : k_false_text;
+    std::memcpy(buffer, word, std::strlen(word) + 1);
     return true;
   }
   if (cell.tag == tag_date_time) {
@@ -290,10 +290,7 @@ char* array_to_text(const void* block, int32_t element_size) {
 char* value_to_file_text(const ArgCell* cell) {
   char buffer[k_number_buffer_size];
   if (!format_simple_value(*cell, buffer, true) || buffer[0] == 0) return nullptr;
-  const size_t size = std::strlen(buffer) + 1;
-  char* text = static_cast<char*>(std::malloc(size));
-  if (text != nullptr) std::memcpy(text, buffer, size);
-  return text;
+  return copy_text_bytes(buffer, int32_t(std::strlen(buffer)));
 }
 
 // ---- Numbers and dates -----------------------------------------------------------

@@ -122,8 +122,8 @@ inline Text to_text(int32_t number) { return to_text(cell_int(number)); }
 // The raw memory of an array block read as text, up to its first zero byte.
 char* array_to_text(const void* block, int32_t element_size);
 
-// to_text for write_file: the result comes from malloc (free it with free);
-// Text, ByteSet, array and unknown cells give null.
+// to_text for write_file, as a new Text; Text, ByteSet, array and unknown
+// cells give null.
 char* value_to_file_text(const ArgCell* cell);
 
 // The date text of a date-time value ("%d年%d月%d日" and the time, unless

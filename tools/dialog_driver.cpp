@@ -103,8 +103,11 @@ std::wstring window_text(HWND window) {
   return text;
 }
 
+// A decimal argument; 0 when it holds no number.
+int number(const char* argument) { return static_cast<int>(std::strtol(argument, nullptr, 10)); }
+
 HWND control(const char* id) {
-  HWND window = GetDlgItem(g_dialog, std::atoi(id));
+  HWND window = GetDlgItem(g_dialog, number(id));
   if (!window) fail(std::string("no control ") + id);
   return window;
 }
@@ -436,8 +439,8 @@ int main() {
       const char* caption = next();
       find(caption, next());
     } else if (step == "units") {
-      g_units.cx = std::atoi(next());
-      g_units.cy = std::atoi(next());
+      g_units.cx = number(next());
+      g_units.cy = number(next());
     } else if (step == "controls") {
       list_controls();
     } else if (step == "window") {
@@ -476,7 +479,7 @@ int main() {
       say("enabled " + std::string(id) + (IsWindowEnabled(control(id)) ? " 1" : " 0"));
     } else if (step == "command") {
       need_dialog();
-      PostMessageW(g_dialog, WM_COMMAND, static_cast<WPARAM>(std::atoi(next())), 0);
+      PostMessageW(g_dialog, WM_COMMAND, static_cast<WPARAM>(number(next())), 0);
       say("command posted");
     } else if (step == "ping") {
       need_dialog();

@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
   int count = 1000;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--port-file") == 0) port_file = argv[i + 1];
-    if (std::strcmp(argv[i], "--count") == 0) count = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--count") == 0) count = static_cast<int>(std::strtol(argv[i + 1], nullptr, 10));
   }
   int port = 0;
   std::ifstream(port_file) >> port;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -152,7 +153,7 @@ TEST_F(RuntimeServiceTest, PathServicesSplitTheProgramPath) {
   piece = reinterpret_cast<const char*>(runtime_service(1006, 2002, reinterpret_cast<intptr_t>(destination)));
   EXPECT_EQ(std::string(piece), name);
   EXPECT_EQ(std::string(destination), name);
-  std::strcpy(destination, "untouched");
+  std::snprintf(destination, sizeof destination, "untouched");
   EXPECT_EQ(runtime_service(1006, 3, reinterpret_cast<intptr_t>(destination)), 0);
   EXPECT_STREQ(destination, "untouched");
 

@@ -246,7 +246,7 @@ TEST(ValueToFileText, MallocedAndWholeWordForNarrowKinds) {
       EXPECT_EQ(result, nullptr) << c.what;
     else
       EXPECT_EQ(str(result), c.expected) << c.what;
-    std::free(result);
+    runtime_free(result);
   }
 }
 
