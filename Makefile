@@ -1,13 +1,16 @@
 # The commands of the README:
 #   make run   builds the Linux program and opens its dialog
-#   make test  builds every preset (native, sanitizer, Windows), runs every test,
+#   make test  builds every preset (native, sanitizer, fuzz targets, Windows), runs every test,
 #              then makes the packages and checks them
 #   make dist  writes the Debian package and the Windows zip into dist/
+#   make fuzz  builds the fuzz targets and runs each for FUZZ_SECONDS seconds
 # All install what they need from Debian's packages first.
-PRESETS := linux linux-asan windows
+PRESETS := linux linux-asan linux-fuzz windows
 JOBS ?= $(shell nproc)
 
-.PHONY: test run dist check-dist deps build $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+FUZZ_SECONDS ?= 60
+
+.PHONY: test run dist check-dist fuzz deps build $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 deps:
 	@tools/setup-debian
@@ -25,8 +28,13 @@ $(foreach p,$(PRESETS),$(eval $(call preset_rules,$(p))))
 build: $(addprefix build-,$(PRESETS))
 
 test: deps
-	$(MAKE) --no-print-directory test-linux test-linux-asan test-windows
+	$(MAKE) --no-print-directory $(addprefix test-,$(PRESETS))
 	$(MAKE) --no-print-directory check-dist
+
+# Findings (crashes, failed checks, leaks, time-outs) go to build/linux-fuzz/findings/;
+# any of them makes this fail.
+fuzz: build-linux-fuzz
+	FUZZ_SECONDS=$(FUZZ_SECONDS) tests/fuzz/run-fuzz
 
 run: build-linux
 	@tools/run-linux
