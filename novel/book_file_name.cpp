@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/code_pages.h"
 #include "platform/files.h"
 #include "runtime/files.h"
 
@@ -44,6 +45,19 @@ bool is_reserved_device_name(std::string_view name) {
 // of not at all.
 constexpr size_t title_utf8_budget = 255 - 4;
 
+// The length of the name as a file system gets it: bytes of UTF-8 on Linux,
+// UTF-16 units on Windows. The larger one counts on either system.
+size_t file_system_length(const std::string& name) {
+  return std::max(local_to_utf8(name).size(), local_to_utf16(name).size());
+}
+
+// Where the last character of name begins.
+size_t last_character_start(const std::string& name) {
+  size_t last = 0;
+  for (size_t at = 0; at < name.size(); at += static_cast<unsigned char>(name[at]) >= 0x80 ? 2 : 1) last = at;
+  return last;
+}
+
 }  // namespace
 
 Text safe_file_title(const char* title) {
@@ -59,8 +73,11 @@ Text safe_file_title(const char* title) {
       if (utf8_length > title_utf8_budget) break;
       safe.push_back(static_cast<char>(*p++));
       // A lead byte at the very end has no second byte and is no character: it
-      // would turn into a character that file names refuse.
-      if (*p == 0) {
+      // would turn into a character that file names refuse. Neither is one
+      // before a byte below 0x40, which code page 936 never takes as a second
+      // byte: the conversion would keep that byte as it is, so a "/" or a
+      // control byte would reach the file name. That byte is read on its own.
+      if (*p < 0x40) {
         safe.back() = '_';
       } else {
         safe.push_back(static_cast<char>(*p++));
@@ -83,6 +100,16 @@ Text safe_file_title(const char* title) {
   }
   safe.resize(kept);
   if (is_reserved_device_name(safe)) safe.insert(0, "_");
+  // The count above holds when the system's table of code page 936 knows every
+  // two-byte character. One it does not know (a page in UTF-8 that does not say
+  // so, the user-defined areas on Linux) converts to U+FFFD and the conversion
+  // goes on at its second byte, which can make the name longer; so can the "_"
+  // of a reserved name. Such a name loses characters from its end, and the dots
+  // and blanks the cut leaves there, until it fits.
+  while (file_system_length(safe) > title_utf8_budget) {
+    safe.resize(last_character_start(safe));
+    while (!safe.empty() && (safe.back() == '.' || safe.back() == ' ')) safe.pop_back();
+  }
   return Text::adopt(copy_text_bytes(safe.data(), static_cast<int32_t>(safe.size())));
 }
 
