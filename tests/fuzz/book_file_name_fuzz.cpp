@@ -23,7 +23,8 @@ constexpr size_t longest_title = 251;
 
 bool is_reserved_device_name(std::string_view name) {
   std::string stem(name.substr(0, name.find('.')));
-  std::transform(stem.begin(), stem.end(), stem.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+  std::transform(stem.begin(), stem.end(), stem.begin(),
+                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
   if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul") return true;
   return stem.size() == 4 && (stem.starts_with("com") || stem.starts_with("lpt")) && stem[3] >= '1' && stem[3] <= '9';
 }

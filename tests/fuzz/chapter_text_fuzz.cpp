@@ -42,7 +42,8 @@ void check_follow_page_address(std::string_view address) {
   FUZZ_CHECK(follow_page_address(chapter.c_str(), 1).empty() && follow_page_address(chapter.c_str(), 51).empty());
   const Text follow = follow_page_address(chapter.c_str(), 50);
   if (follow.empty()) return;
-  const std::string_view cut = address.substr(0, std::min(find_characters(address, "?"), find_characters(address, "#")));
+  const std::string_view cut =
+      address.substr(0, std::min(find_characters(address, "?"), find_characters(address, "#")));
   const std::string_view made = follow.c_str();
   const size_t dot = made.rfind('.');
   FUZZ_CHECK(dot != std::string_view::npos && dot >= 3 && made.substr(dot - 3, 3) == "_50");

@@ -60,12 +60,12 @@ inline FirstLine first_line(std::string_view bytes) {
 
 // An invariant that must hold: when it does not, the fuzzer gets a crash and
 // keeps the input.
-#define FUZZ_CHECK(condition)                                                                  \
-  do {                                                                                         \
-    if (!(condition)) {                                                                        \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);       \
-      std::abort();                                                                            \
-    }                                                                                          \
+#define FUZZ_CHECK(condition)                                                            \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                      \
+    }                                                                                    \
   } while (0)
 
 // A fatal runtime error shows a box and ends the process with exit code 0,

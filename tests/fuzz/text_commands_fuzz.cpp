@@ -71,7 +71,8 @@ void check_find_reverse(std::string_view text, std::string_view sought, const Ar
   const OptionalInt start = arguments.position_given ? OptionalInt(arguments.a) : std::nullopt;
   const int32_t found = find_text_reverse(text.data(), sought.data(), start, arguments.flag);
   if (found == -1) {
-    if (!start && !sought.empty()) FUZZ_CHECK(find_text(text.data(), sought.data(), std::nullopt, arguments.flag) == -1);
+    if (!start && !sought.empty())
+      FUZZ_CHECK(find_text(text.data(), sought.data(), std::nullopt, arguments.flag) == -1);
     return;
   }
   FUZZ_CHECK(found >= 1);
