@@ -1,20 +1,22 @@
 # The commands of the README:
 #   make run   builds the Linux program and opens its dialog
 #   make test  checks the sources (tools/check-source), builds every preset
-#              (native, sanitizer, Windows), runs every test, then makes the
-#              packages and checks them
+#              (native, sanitizer, fuzz targets, Windows), runs every test,
+#              then makes the packages and checks them
 #   make test-tsan  builds the ThreadSanitizer preset and runs every test under it
 #   make dist  writes the Debian package and the Windows zip into dist/
+#   make fuzz  builds the fuzz targets and runs each for FUZZ_SECONDS seconds
 # All install what they need from Debian's packages first.
-PRESETS := linux linux-asan windows
+PRESETS := linux linux-asan linux-fuzz windows
 # Built and tested only when asked for (make test-tsan): one more whole build
 # and run of the native suite, for a check that seldom finds anything new.
 ON_REQUEST_PRESETS := linux-tsan
 JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
 
 ALL_PRESETS := $(PRESETS) $(ON_REQUEST_PRESETS)
 
-.PHONY: test test-tsan run dist check-dist deps build $(addprefix build-,$(ALL_PRESETS)) $(addprefix test-,$(ALL_PRESETS))
+.PHONY: test test-tsan fuzz run dist check-dist deps build $(addprefix build-,$(ALL_PRESETS)) $(addprefix test-,$(ALL_PRESETS))
 
 deps:
 	@tools/setup-debian
@@ -33,10 +35,15 @@ build: $(addprefix build-,$(PRESETS))
 
 test: deps
 	tools/check-source
-	$(MAKE) --no-print-directory test-linux test-linux-asan test-windows
+	$(MAKE) --no-print-directory $(addprefix test-,$(PRESETS))
 	$(MAKE) --no-print-directory check-dist
 
 test-tsan: test-linux-tsan
+
+# Findings (crashes, failed checks, leaks, time-outs) go to build/linux-fuzz/findings/;
+# any of them makes this fail.
+fuzz: build-linux-fuzz
+	FUZZ_SECONDS=$(FUZZ_SECONDS) tests/fuzz/run-fuzz
 
 run: build-linux
 	@tools/run-linux

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/code_pages.h"
 #include "platform/files.h"
 #include "runtime/code_page_936.h"
 #include "runtime/files.h"
@@ -45,6 +46,19 @@ bool is_reserved_device_name(std::string_view name) {
 // of not at all.
 constexpr size_t title_utf8_budget = 255 - 4;
 
+// The length of the name as a file system gets it: bytes of UTF-8 on Linux,
+// UTF-16 units on Windows. The larger one counts on either system.
+size_t file_system_length(const std::string& name) {
+  return std::max(local_to_utf8(name).size(), local_to_utf16(name).size());
+}
+
+// Where the last character of name begins.
+size_t last_character_start(const std::string& name) {
+  size_t last = 0;
+  for (size_t at = 0; at < name.size(); at += character_width(name.data(), at, name.size())) last = at;
+  return last;
+}
+
 }  // namespace
 
 Text safe_file_title(const char* title) {
@@ -61,9 +75,12 @@ Text safe_file_title(const char* title) {
       const bool lead = is_lead_byte(*p);
       safe.push_back(static_cast<char>(*p++));
       // A lead byte at the very end has no second byte and is no character: it
-      // would turn into a character that file names refuse. 0x80 and 0xFF are
-      // characters by themselves, so the byte after them is looked at anew.
-      if (lead && *p == 0) {
+      // would turn into a character that file names refuse. Neither is one
+      // before a byte below 0x40, which code page 936 never takes as a second
+      // byte: the conversion would keep that byte as it is, so a "/" or a
+      // control byte would reach the file name. That byte is read on its own,
+      // as is the byte after 0x80 and 0xFF, which are characters by themselves.
+      if (lead && *p < 0x40) {
         safe.back() = '_';
       } else if (lead) {
         safe.push_back(static_cast<char>(*p++));
@@ -86,6 +103,16 @@ Text safe_file_title(const char* title) {
   }
   safe.resize(kept);
   if (is_reserved_device_name(safe)) safe.insert(0, "_");
+  // The count above holds when the system's table of code page 936 knows every
+  // two-byte character. One it does not know (a page in UTF-8 that does not say
+  // so, the user-defined areas on Linux) converts to U+FFFD and the conversion
+  // goes on at its second byte, which can make the name longer; so can the "_"
+  // of a reserved name. Such a name loses characters from its end, and the dots
+  // and blanks the cut leaves there, until it fits.
+  while (file_system_length(safe) > title_utf8_budget) {
+    safe.resize(last_character_start(safe));
+    while (!safe.empty() && (safe.back() == '.' || safe.back() == ' ')) safe.pop_back();
+  }
   return Text::adopt(copy_text_bytes(safe.data(), static_cast<int32_t>(safe.size())));
 }
 

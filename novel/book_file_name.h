@@ -4,12 +4,13 @@
 // The title is code page 936 and is changed character by character, so the
 // second byte of a two-byte character is never touched: each of \ / : * ? " < > |
 // becomes its full-width form (a title such as "书名：副题" keeps its look),
-// bytes below 0x20 become "_", trailing dots and blanks are dropped, and a
-// reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, alone or before a
-// dot, in any case) gets a leading "_". A title too long for one file name is
-// cut at a character boundary (at most 251 bytes once in UTF-8, so that with
-// ".txt" it fits every file system). The file always lands in the current
-// directory.
+// bytes below 0x20 become "_", a first byte without a second one (at the end,
+// or before a byte below 0x40) becomes "_", trailing dots and blanks are
+// dropped, and a reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9,
+// alone or before a dot, in any case) gets a leading "_". A title too long for
+// one file name is cut at a character boundary (at most 251 bytes once in
+// UTF-8 and 251 UTF-16 units, so that with ".txt" it fits every file system).
+// The file always lands in the current directory.
 #pragma once
 
 #include "runtime/texts.h"

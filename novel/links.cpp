@@ -77,7 +77,12 @@ PageLocation page_location_of(Piece address) {
   const size_t last_slash = rest.rfind('/');
   const std::string directory_part =
       last_slash == none ? std::string(rest) + "/" : std::string(rest.substr(0, last_slash + 1));
-  const size_t first_slash = find_characters(directory_part, "/");
+  // The host ends at the first "/" that is a character of its own. The part
+  // always ends with a "/" byte, but when the byte before it starts a two-byte
+  // character (an address cut inside a character, "http://\xa9") that "/" is the
+  // character's second byte and the search finds none: the last byte then ends
+  // the host, and the directory path is "/".
+  const size_t first_slash = std::min(find_characters(directory_part, "/"), directory_part.size() - 1);
   location.scheme = address.substr(0, scheme_end);
   location.site_root = std::string(address.substr(0, scheme_end + 3)) + directory_part.substr(0, first_slash);
   location.directory_path = directory_part.substr(first_slash);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "page_fixtures.h"
+#include "platform/code_pages.h"
 #include "platform/files.h"
 #include "runtime/files.h"
 
@@ -45,11 +46,12 @@ TEST(SafeFileTitle, CharactersThatFileNamesCannotHold) {
       // Second bytes are never touched, even when they look like one of the
       // characters above.
       {"\x81\\\x81|\x81@", "\x81\\\x81|\x81@"},
-      {"\x81?\x81.", "\x81?\x81."},
-      {"\x81 ", "\x81 "},
-      {"\x81\x01", "\x81\x01"},
-      // A lead byte at the very end has no second byte.
+      // A lead byte at the very end, or before a byte below 0x40, has no
+      // second byte; the byte after it is read on its own.
       {"ab\xd5", "ab_"},
+      {"\x81?\x81.", "_\xa3\xbf_"},
+      {"\x81 ", "_"},
+      {"\x81\x01", "__"},
       // 0x80 (the euro sign) and 0xFF are characters by themselves, so what
       // follows them is a character of its own that may need replacing.
       {"\x80/\xff\\", "\x80" + gbk("／") + "\xff" + gbk("＼")},
@@ -71,6 +73,17 @@ TEST(SafeFileTitle, ALongTitleIsCutToFitOneFileName) {
   // A cut that leaves a trailing blank drops it like any other.
   const std::string blank_at_cut = std::string(250, 'a') + " b";
   EXPECT_EQ(text_bytes(safe_file_title(blank_at_cut.c_str())), std::string(250, 'a'));
+  // Pairs that the system's table may not know convert to more than one
+  // character each; a reserved name gains a "_". Either is still cut to fit.
+  std::string unknown;
+  for (int i = 0; i < 100; ++i) unknown += "\xfe\xc6";
+  const std::string reserved = "con." + std::string(260, 'a');
+  for (const std::string& title : {unknown, reserved}) {
+    const std::string safe = text_bytes(safe_file_title(title.c_str()));
+    EXPECT_LE(local_to_utf8(safe).size(), 251u) << shown(title);
+    EXPECT_LE(local_to_utf16(safe).size(), 251u) << shown(title);
+  }
+  EXPECT_EQ(text_bytes(safe_file_title(reserved.c_str())), "_" + reserved.substr(0, 250));
 
   // The cut name can be created, here in a folder of the test's own.
   namespace fs = std::filesystem;

@@ -124,6 +124,9 @@ TEST_F(TableOfContents, LinkAddressesAndPageNumbers) {
       {"host/book/12/index.html", "/book/12/345.html", ""},
       {"", "http://other/9/77.htm", ""},
       {"http://", "/b/582.html", "http:///b/582.html"},
+      // A host cut inside a two-byte character ends with its last byte.
+      {"http://\xa9", "/b/585.html", "http://\xa9/b/585.html"},
+      {"http://h\xa9", "586.html", "http://h\xa9/586.html"},
       // "//host/x" takes the scheme of the table of contents.
       {"http://host/book/12/", "//cdn.test/b/583.html", "http://cdn.test/b/583.html"},
       {"https://host:8443/book/12/", "//host/b/584.html", "https://host/b/584.html"},
