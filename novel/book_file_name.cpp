@@ -49,7 +49,7 @@ constexpr size_t title_utf8_budget = 255 - 4;
 // The length of the name as a file system gets it: bytes of UTF-8 on Linux,
 // UTF-16 units on Windows. The larger one counts on either system.
 size_t file_system_length(const std::string& name) {
-  return std::max(local_to_utf8(name).size(), local_to_utf16(name).size());
+  return std::max(platform::local_to_utf8(name).size(), platform::local_to_utf16(name).size());
 }
 
 // Where the last character of name begins.

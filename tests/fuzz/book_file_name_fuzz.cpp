@@ -1,11 +1,11 @@
 // Feeds the book file name (novel/book_file_name.h): the input, up to its first
 // zero byte, is the novel's title in code page 936.
 //
-// Checks, walking the safe title by characters (a byte of 0x80 or above and the
-// byte after it are one): no character of its own is one of \ / : * ? " < > |
-// or below 0x20; a first byte always has its second; the last character is no
-// one-byte dot or blank; the name before its first dot is no reserved device
-// name; the name as the file system gets it (UTF-8 on Linux, UTF-16 on
+// Checks, walking the safe title by characters (a lead byte and the byte after
+// it are one): no one-byte character is one of \ / : * ? " < > | or below
+// 0x20; a lead byte always has a second byte of 0x40 or above; the last
+// character is no one-byte dot or blank; the name before its first dot is no
+// reserved device name; the name as the file system gets it (UTF-8 on Linux, UTF-16 on
 // Windows) holds no "/" and takes at most 251 bytes or units, so that ".txt"
 // still fits; the safe title is safe already (a second pass leaves it); the
 // book file name ends with it and ".txt".
@@ -16,6 +16,7 @@
 #include "fuzz_input.h"
 #include "novel/book_file_name.h"
 #include "platform/code_pages.h"
+#include "runtime/code_page_936.h"
 
 namespace {
 
@@ -45,9 +46,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t at = 0; at < name.size();) {
     last_character = at;
     const auto byte = static_cast<unsigned char>(name[at]);
-    if (byte >= 0x80) {
-      FUZZ_CHECK(at + 1 < name.size());
+    if (is_lead_byte(byte)) {
+      FUZZ_CHECK(at + 1 < name.size() && static_cast<unsigned char>(name[at + 1]) >= 0x40);
       at += 2;
+      continue;
+    }
+    if (byte >= 0x80) {  // 0x80 and 0xFF, characters by themselves
+      at += 1;
       continue;
     }
     FUZZ_CHECK(byte >= 0x20 && std::string_view("\\/:*?\"<>|").find(char(byte)) == std::string_view::npos);
@@ -56,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!name.empty()) FUZZ_CHECK(name.substr(last_character) != "." && name.substr(last_character) != " ");
   FUZZ_CHECK(!is_reserved_device_name(name));
 
-  const std::string utf8 = local_to_utf8(name);
+  const std::string utf8 = platform::local_to_utf8(name);
   FUZZ_CHECK(utf8.find('/') == std::string::npos);
-  FUZZ_CHECK(utf8.size() <= longest_title && local_to_utf16(name).size() <= longest_title);
+  FUZZ_CHECK(utf8.size() <= longest_title && platform::local_to_utf16(name).size() <= longest_title);
   FUZZ_CHECK(safe_file_title(safe.c_str()).c_str() == name);
 
   const Text file = book_file_name(title.c_str());

@@ -18,6 +18,7 @@
 #include "fuzz_input.h"
 #include "novel/extract_chapter.h"
 #include "novel/links.h"
+#include "runtime/code_page_936.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ void check_chapter_text(const Text& text, size_t page_length) {
   FUZZ_CHECK(static_cast<unsigned char>(bytes.front()) >= 0x80 && static_cast<unsigned char>(bytes.back()) >= 0x80);
   for (size_t at = 0; at < bytes.size();) {
     const auto byte = static_cast<unsigned char>(bytes[at]);
-    if (byte >= 0x80 && at + 1 < bytes.size()) {
+    if (character_width(bytes.data(), at, bytes.size()) == 2) {
       at += 2;
       continue;
     }

@@ -73,7 +73,7 @@ inline FirstLine first_line(std::string_view bytes) {
 // its text (code page 936) and aborts instead. Nothing the targets call shows a
 // box on any other path.
 inline void abort_on_message_box() {
-  os::g_message_box_observer = [](const char* text, const char* caption, uint32_t) {
+  platform::g_message_box_observer = [](const char* text, const char* caption, uint32_t) {
     std::fprintf(stderr, "message box \"%s\": %s\n", caption, text);
     std::abort();
   };

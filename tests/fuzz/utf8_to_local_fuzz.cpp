@@ -24,7 +24,7 @@ bool holds_ignoring_case(std::string_view text, std::string_view lower_case) {
 }
 
 // A 936 text through UTF-16 and back to 936.
-Text through_utf16(const char* text) { return utf16_to_text(text_to_utf16(text, code_page::gbk), code_page::gbk); }
+Text through_utf16(const char* text) { return utf16_to_text(text_to_utf16(text, platform::code_page::gbk), platform::code_page::gbk); }
 
 }  // namespace
 
@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(size_t(local.length()) <= bytes.size());
   if (std::all_of(bytes.begin(), bytes.end(), [](char byte) { return static_cast<unsigned char>(byte) < 0x80; }))
     FUZZ_CHECK(local.c_str() == bytes);
-  const std::string utf8 = local_to_utf8(local.c_str());
+  const std::string utf8 = platform::local_to_utf8(local.c_str());
   FUZZ_CHECK(utf8_to_local(utf8.c_str()).c_str() == std::string_view(local.c_str()));
 
   const Text once = through_utf16(page.c_str());

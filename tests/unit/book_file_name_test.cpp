@@ -80,8 +80,8 @@ TEST(SafeFileTitle, ALongTitleIsCutToFitOneFileName) {
   const std::string reserved = "con." + std::string(260, 'a');
   for (const std::string& title : {unknown, reserved}) {
     const std::string safe = text_bytes(safe_file_title(title.c_str()));
-    EXPECT_LE(local_to_utf8(safe).size(), 251u) << shown(title);
-    EXPECT_LE(local_to_utf16(safe).size(), 251u) << shown(title);
+    EXPECT_LE(platform::local_to_utf8(safe).size(), 251u) << shown(title);
+    EXPECT_LE(platform::local_to_utf16(safe).size(), 251u) << shown(title);
   }
   EXPECT_EQ(text_bytes(safe_file_title(reserved.c_str())), "_" + reserved.substr(0, 250));
 
