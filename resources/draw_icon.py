@@ -106,11 +106,14 @@ def header_text(rows):
         "#include <cstdint>",
         "",
         "inline constexpr int book_icon_size = 16;",
+        "// One row of pixels per line, so the picture can be read in the source.",
+        "// clang-format off",
         "inline constexpr uint32_t book_icon_pixels[book_icon_size * book_icon_size] = {",
     ]
     for row in rows:
         lines.append("    " + ", ".join("0x%08X" % p for p in row) + ",")
     lines.append("};")
+    lines.append("// clang-format on")
     return "\n".join(lines) + "\n"
 
 
