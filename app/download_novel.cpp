@@ -43,8 +43,8 @@ const char* const status_incomplete = "\xd5\xc2\xb2\xbb\xcd\xea\xd5\xfb\r\n";  /
 
 // The dialog's caption, and while chapters download "小说下载器 - 已读 n/N 章".
 const char* const caption = "\xd0\xa1\xcb\xb5\xcf\xc2\xd4\xd8\xc6\xf7";  // 小说下载器
-const char* const caption_read = " - \xd2\xd1\xb6\xc1 ";                        // " - 已读 "
-const char* const caption_chapters = " \xd5\xc2";                                  // " 章"
+const char* const caption_read = " - \xd2\xd1\xb6\xc1 ";                 // " - 已读 "
+const char* const caption_chapters = " \xd5\xc2";                        // " 章"
 
 ApiSlot<platform::Bool(PLATFORM_API*)(platform::Window, platform::Bool)> enable_window("user32", "EnableWindow");
 

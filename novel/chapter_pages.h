@@ -28,7 +28,7 @@ struct PagePace {
 };
 
 struct ChapterPages {
-  Text chapter;             // name, CR LF, text, CR LF
+  Text chapter;  // name, CR LF, text, CR LF
   bool has_text = false;
   bool incomplete = false;  // a follow page it links to gave no text
 };

@@ -29,7 +29,8 @@ Text fetch_contents_page(const char* address, PaceGate& gate, const RetryDelays&
   std::mt19937 generator(std::random_device{}());
   for (int32_t retry = 0;; ++retry) {
     PaceGate::Ticket ticket;
-    while (!gate.try_enter(PaceGate::now(), ticket)) wait_milliseconds(std::max<int64_t>(gate.hold_left(PaceGate::now()), 10));
+    while (!gate.try_enter(PaceGate::now(), ticket))
+      wait_milliseconds(std::max<int64_t>(gate.hold_left(PaceGate::now()), 10));
     PageAnswer answer = fetch_page_answer(address);
     // No answer, but a text: no HTTP class could be made, which no retry mends.
     const bool no_http_class = answer.status == 0 && !answer.body.empty();

@@ -153,8 +153,7 @@ void drop_site_lines() {
   for (int32_t i = 1; i <= n; ++i) {
     const Text& text = texts[static_cast<size_t>(i - 1)];
     if (text.length() == lengths[static_cast<size_t>(i - 1)]) continue;
-    g_book.chapter_texts.set(i, join(g_book.chapter_names.at(i, at_site_lines), "\r\n", text, "\r\n"),
-                             at_site_lines);
+    g_book.chapter_texts.set(i, join(g_book.chapter_names.at(i, at_site_lines), "\r\n", text, "\r\n"), at_site_lines);
   }
 }
 
@@ -180,8 +179,8 @@ ChapterDownloadResult download_chapters(const ChapterDownloadOptions& options) {
   if (n == 0) return {};
   for (int32_t k = 1; k <= worker_count; ++k) g_book.done_flags.append(0);
 
-  const auto download = std::make_shared<ChapterDownload>(
-      options.gate ? options.gate : std::make_shared<PaceGate>(), options.retry_delays);
+  const auto download = std::make_shared<ChapterDownload>(options.gate ? options.gate : std::make_shared<PaceGate>(),
+                                                          options.retry_delays);
   start_workers(download, options.launch);
   for (int32_t pass = 0; pass < options.wait_passes; ++pass) {
     timed_wait(wait_step_milliseconds, 0);

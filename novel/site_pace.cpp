@@ -9,7 +9,13 @@ namespace {
 
 bool is_transient_status(int32_t status) {
   switch (status) {
-    case 408: case 425: case 429: case 500: case 502: case 503: case 504: return true;
+    case 408:
+    case 425:
+    case 429:
+    case 500:
+    case 502:
+    case 503:
+    case 504: return true;
     default: return false;
   }
 }
@@ -32,8 +38,7 @@ AttemptVerdict contents_attempt_verdict(int32_t status) {
 
 int64_t retry_delay_milliseconds(const RetryDelays& delays, int32_t retry, int32_t retry_after_seconds,
                                  double random01) {
-  if (retry_after_seconds >= 0)
-    return int64_t(std::min(retry_after_seconds, longest_retry_after_seconds)) * 1000;
+  if (retry_after_seconds >= 0) return int64_t(std::min(retry_after_seconds, longest_retry_after_seconds)) * 1000;
   const int32_t base = delays.base_milliseconds[std::clamp(retry, 1, most_retries) - 1];
   const double factor = 0.8 + 0.4 * std::clamp(random01, 0.0, 1.0);
   return static_cast<int64_t>(base * factor);

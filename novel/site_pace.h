@@ -59,11 +59,11 @@ int64_t retry_delay_milliseconds(const RetryDelays& delays, int32_t retry, int32
 
 // What one answer tells the gate.
 struct AnswerSigns {
-  bool throttled = false;        // 429 or 503
+  bool throttled = false;            // 429 or 503
   int32_t retry_after_seconds = -1;  // the Retry-After it carried, -1 when none
-  bool good = false;             // a page that gave what was asked for
-  bool empty = false;            // a 200 page that gave no chapter text
-  int64_t fallback_wait = 0;     // the wait of a throttled answer without Retry-After
+  bool good = false;                 // a page that gave what was asked for
+  bool empty = false;                // a 200 page that gave no chapter text
+  int64_t fallback_wait = 0;         // the wait of a throttled answer without Retry-After
 };
 
 AnswerSigns signs_of(int32_t status, bool has_text, int32_t retry_after_seconds, int64_t fallback_wait);

@@ -38,26 +38,24 @@ struct DialogLayout {
 };
 
 // Window and control styles the Linux layer acts on (the values of Windows).
-inline constexpr uint32_t style_disabled = 0x08000000;       // WS_DISABLED
-inline constexpr uint32_t style_tab_stop = 0x00010000;       // WS_TABSTOP, on a control
-inline constexpr uint32_t style_system_menu = 0x00080000;    // WS_SYSMENU (and its close box)
-inline constexpr uint32_t style_thick_frame = 0x00040000;    // WS_THICKFRAME (a sizing border)
-inline constexpr uint32_t style_minimize_box = 0x00020000;   // WS_MINIMIZEBOX
-inline constexpr uint32_t style_maximize_box = 0x00010000;   // WS_MAXIMIZEBOX, on a window
-inline constexpr uint32_t style_center = 0x00000800;         // DS_CENTER
-inline constexpr uint32_t edit_style_multiline = 0x00000004; // ES_MULTILINE
+inline constexpr uint32_t style_disabled = 0x08000000;              // WS_DISABLED
+inline constexpr uint32_t style_tab_stop = 0x00010000;              // WS_TABSTOP, on a control
+inline constexpr uint32_t style_system_menu = 0x00080000;           // WS_SYSMENU (and its close box)
+inline constexpr uint32_t style_thick_frame = 0x00040000;           // WS_THICKFRAME (a sizing border)
+inline constexpr uint32_t style_minimize_box = 0x00020000;          // WS_MINIMIZEBOX
+inline constexpr uint32_t style_maximize_box = 0x00010000;          // WS_MAXIMIZEBOX, on a window
+inline constexpr uint32_t style_center = 0x00000800;                // DS_CENTER
+inline constexpr uint32_t edit_style_multiline = 0x00000004;        // ES_MULTILINE
 inline constexpr uint32_t extended_style_client_edge = 0x00000200;  // WS_EX_CLIENTEDGE
 
 inline constexpr DialogControlLayout main_dialog_controls[] = {
     {1001, ControlClass::static_text, "小说地址:", 6, 9, 39, 12, 0x50000000, 0},
     {1002, ControlClass::edit, "", 45, 6, 177, 15, 0x50010080, extended_style_client_edge},
     {1003, ControlClass::button, "下载小说", 3, 27, 39, 18, 0x50010000, 0},
-    {1004, ControlClass::edit,
-     "    请把需要下载小说目录的完整地址复制到小说地址中，包括前面的http://或https://。", 45, 24, 177, 58,
-     0x58010004, extended_style_client_edge},
+    {1004, ControlClass::edit, "    请把需要下载小说目录的完整地址复制到小说地址中，包括前面的http://或https://。", 45,
+     24, 177, 58, 0x58010004, extended_style_client_edge},
 };
 
 inline constexpr DialogLayout main_dialog_layout = {
-    1000,         0x10CA0840, 0,   10, 10, 223, 85, "小说下载器", "宋体", 9, 400, false, 134,
-    main_dialog_controls, 4,
+    1000, 0x10CA0840, 0, 10, 10, 223, 85, "小说下载器", "宋体", 9, 400, false, 134, main_dialog_controls, 4,
 };

@@ -86,8 +86,10 @@ class Array {
     if constexpr (owns_values) {
       void* value;
       std::memcpy(&value, p, sizeof value);
-      if constexpr (std::is_same_v<Element, Text>) return static_cast<const char*>(value);
-      else return static_cast<const void*>(value);
+      if constexpr (std::is_same_v<Element, Text>)
+        return static_cast<const char*>(value);
+      else
+        return static_cast<const void*>(value);
     } else {
       Element value;
       std::memcpy(&value, p, sizeof value);

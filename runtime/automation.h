@@ -78,10 +78,10 @@ static_assert(sizeof(Variant) == 16, "a Variant is one OLE VARIANT");
 
 // HRESULTs that callers and tests look at.
 constexpr int32_t result_ok = 0;
-constexpr int32_t result_no_object = int32_t(0x80004003);           // E_POINTER
-constexpr int32_t result_unknown_name = int32_t(0x80020006);        // DISP_E_UNKNOWNNAME
+constexpr int32_t result_no_object = int32_t(0x80004003);             // E_POINTER
+constexpr int32_t result_unknown_name = int32_t(0x80020006);          // DISP_E_UNKNOWNNAME
 constexpr int32_t result_invalid_class_string = int32_t(0x800401F3);  // CO_E_CLASSSTRING
-constexpr int32_t result_com_not_initialized = int32_t(0x800401F0);  // CO_E_NOTINITIALIZED
+constexpr int32_t result_com_not_initialized = int32_t(0x800401F0);   // CO_E_NOTINITIALIZED
 
 // ---- Commands in cell form -------------------------------------------------
 //

@@ -62,8 +62,7 @@ class ApiSlot {
 #if defined(__i386__)
 // Pushes count 32-bit arguments (args[0] last, so it ends on top), calls function,
 // and reports whether the stack pointer came back where it was.
-extern "C" uint64_t stack_checked_call(const void* function, const uint32_t* args, int32_t count,
-                                       int32_t* balanced);
+extern "C" uint64_t stack_checked_call(const void* function, const uint32_t* args, int32_t count, int32_t* balanced);
 #endif
 
 template <typename Function, typename... Args>
@@ -75,8 +74,10 @@ auto os_call(Location at, Function function, Args... args) {
   auto pack = [&](auto value) {
     static_assert(sizeof(value) <= 4, "operating-system arguments are 32-bit on i686");
     uint32_t word = 0;
-    if constexpr (std::is_pointer_v<decltype(value)>) word = reinterpret_cast<uintptr_t>(value);
-    else word = static_cast<uint32_t>(value);
+    if constexpr (std::is_pointer_v<decltype(value)>)
+      word = reinterpret_cast<uintptr_t>(value);
+    else
+      word = static_cast<uint32_t>(value);
     packed[index++] = word;
   };
   (pack(args), ...);
@@ -84,9 +85,12 @@ auto os_call(Location at, Function function, Args... args) {
   int32_t balanced = 1;
   uint64_t result = stack_checked_call(reinterpret_cast<const void*>(function), packed, index, &balanced);
   if (!balanced) raise_runtime_error(6, at);
-  if constexpr (std::is_void_v<Result>) return;
-  else if constexpr (std::is_pointer_v<Result>) return reinterpret_cast<Result>(static_cast<uintptr_t>(result));
-  else return static_cast<Result>(result);
+  if constexpr (std::is_void_v<Result>)
+    return;
+  else if constexpr (std::is_pointer_v<Result>)
+    return reinterpret_cast<Result>(static_cast<uintptr_t>(result));
+  else
+    return static_cast<Result>(result);
 #else
   (void)at;
   return function(args...);

@@ -1,6 +1,5 @@
 #include "runtime/files.h"
 
-
 #include "platform/files.h"
 #include "runtime/memory.h"
 
@@ -55,31 +54,21 @@ struct OpenMode {
 OpenMode open_mode_of(OptionalInt mode) {
   constexpr uint32_t read_write = platform::generic_read | platform::generic_write;
   switch (mode.value_or(0)) {
-    case 1:
-      return {platform::generic_read, platform::open_existing};
-    case 2:
-      return {platform::generic_write, platform::open_existing};
-    case 4:
-      return {platform::generic_write, platform::create_always};
-    case 5:
-      return {platform::generic_write, platform::open_always};
-    case 6:
-      return {read_write, platform::open_always};
-    default:
-      return {read_write, platform::open_existing};
+    case 1: return {platform::generic_read, platform::open_existing};
+    case 2: return {platform::generic_write, platform::open_existing};
+    case 4: return {platform::generic_write, platform::create_always};
+    case 5: return {platform::generic_write, platform::open_always};
+    case 6: return {read_write, platform::open_always};
+    default: return {read_write, platform::open_existing};
   }
 }
 
 uint32_t share_mode_of(OptionalInt mode) {
   switch (mode.value_or(1)) {
-    case 2:
-      return platform::file_share_write;
-    case 3:
-      return platform::file_share_read;
-    case 4:
-      return 0;
-    default:
-      return platform::file_share_read | platform::file_share_write;
+    case 2: return platform::file_share_write;
+    case 3: return platform::file_share_read;
+    case 4: return 0;
+    default: return platform::file_share_read | platform::file_share_write;
   }
 }
 

@@ -111,11 +111,8 @@ void free_array_value(uint32_t element_tag, void* block) {
     case tag_int32:
     case tag_int64:
     case tag_float32:
-    case tag_float64:
-      runtime_free(block);
-      return;
-    default:
-      return;
+    case tag_float64: runtime_free(block); return;
+    default: return;
   }
 }
 
@@ -160,46 +157,26 @@ const char* command_line_arguments(const char* line) {
 
 intptr_t runtime_service(int32_t code, intptr_t argument1, intptr_t argument2) {
   switch (code) {
-    case 1004:
-      return 1;
-    case 1005:
-      return 4;
-    case 1006:
-      return program_path_piece(argument1, argument2);
-    case 2001:
-      return integer_of_cell(reinterpret_cast<const ArgCell*>(argument1));
-    case 2002:
-      return reinterpret_cast<intptr_t>(command_line_arguments(platform::get_command_line()));
-    case 2003:
-      return program_directory();
-    case 2004:
-      return program_file_name();
-    case 2018:
-      process_pending_messages();
-      return 0;
-    case 2023:
-      free_array_value(static_cast<uint32_t>(argument1), reinterpret_cast<void*>(argument2));
-      return 0;
-    case 2024:
-      return reinterpret_cast<intptr_t>(runtime_alloc(static_cast<size_t>(argument1)));
-    case 2025:
-      runtime_free(reinterpret_cast<const void*>(argument1));
-      return 0;
+    case 1004: return 1;
+    case 1005: return 4;
+    case 1006: return program_path_piece(argument1, argument2);
+    case 2001: return integer_of_cell(reinterpret_cast<const ArgCell*>(argument1));
+    case 2002: return reinterpret_cast<intptr_t>(command_line_arguments(platform::get_command_line()));
+    case 2003: return program_directory();
+    case 2004: return program_file_name();
+    case 2018: process_pending_messages(); return 0;
+    case 2023: free_array_value(static_cast<uint32_t>(argument1), reinterpret_cast<void*>(argument2)); return 0;
+    case 2024: return reinterpret_cast<intptr_t>(runtime_alloc(static_cast<size_t>(argument1)));
+    case 2025: runtime_free(reinterpret_cast<const void*>(argument1)); return 0;
     case 2026:
       return reinterpret_cast<intptr_t>(
           runtime_realloc(reinterpret_cast<void*>(argument1), static_cast<size_t>(argument2)));
-    case 2027:
-      module_error(reinterpret_cast<const char*>(argument1));
-    case 2028:
-      runtime_exit(static_cast<int32_t>(argument1));
-    case 2030:
-      return 3;
+    case 2027: module_error(reinterpret_cast<const char*>(argument1));
+    case 2028: runtime_exit(static_cast<int32_t>(argument1));
+    case 2030: return 3;
     case 2032:
-    case 2033:
-      return 0;
-    default:
-      unsupported_service(code);
-      return 0;
+    case 2033: return 0;
+    default: unsupported_service(code); return 0;
   }
 }
 

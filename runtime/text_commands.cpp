@@ -259,16 +259,13 @@ int32_t to_int(const ArgCell& value) {
   switch (value.tag) {
     case tag_boolean:
     case tag_subroutine:
-    case tag_int32:
-      return value.low();
+    case tag_int32: return value.low();
     case tag_int64: {
       const auto number = static_cast<int64_t>(value.value);
       return number > INT32_MAX ? INT32_MAX : number < INT32_MIN ? INT32_MIN : int32_t(number);
     }
-    case tag_byte:
-      return value.low() & 0xFF;
-    case tag_int16:
-      return int32_t(static_cast<int16_t>(value.value & 0xFFFF));
+    case tag_byte: return value.low() & 0xFF;
+    case tag_int16: return int32_t(static_cast<int16_t>(value.value & 0xFFFF));
     case tag_float32: {
       const auto bits = static_cast<uint32_t>(value.value);
       float number;
@@ -284,8 +281,7 @@ int32_t to_int(const ArgCell& value) {
       const Text half_width = to_half_width(value.address<const char>());
       return half_width.empty() ? 0 : parse_decimal(half_width.c_str());
     }
-    default:
-      return 0;
+    default: return 0;
   }
 }
 

@@ -92,8 +92,9 @@ NOVELFETCH_SSE2_FUNCTION const unsigned char* find_bytes_sse2(const unsigned cha
 // on their first two bytes; the second bytes come from an unaligned read one
 // byte further on, which is only made when the block holds no terminator (so
 // the text goes on at least into the next block).
-NOVELFETCH_SSE2_FUNCTION NOVELFETCH_READS_AROUND_TEXT size_t find_in_text_sse2(
-    const unsigned char* text, size_t from, const unsigned char* sought, size_t length, bool ignore_case) {
+NOVELFETCH_SSE2_FUNCTION NOVELFETCH_READS_AROUND_TEXT size_t find_in_text_sse2(const unsigned char* text, size_t from,
+                                                                               const unsigned char* sought,
+                                                                               size_t length, bool ignore_case) {
   const unsigned char first = sought[0];
   const unsigned char second = length >= 2 ? sought[1] : 0;
   const char first_fold = ignore_case && is_letter(first) ? 0x20 : 0;

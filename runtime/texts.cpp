@@ -201,9 +201,7 @@ void format_real(char* buffer, double value) {
 bool format_number(const ArgCell& cell, char* buffer, bool whole_word) {
   switch (cell.tag) {
     case tag_subroutine:
-    case tag_int32:
-      std::snprintf(buffer, k_number_buffer_size, "%d", cell.low());
-      return true;
+    case tag_int32: std::snprintf(buffer, k_number_buffer_size, "%d", cell.low()); return true;
     case tag_byte:
       std::snprintf(buffer, k_number_buffer_size, "%d", whole_word ? cell.low() : (cell.low() & 0xFF));
       return true;
@@ -211,17 +209,10 @@ bool format_number(const ArgCell& cell, char* buffer, bool whole_word) {
       std::snprintf(buffer, k_number_buffer_size, "%d",
                     whole_word ? cell.low() : int32_t(static_cast<int16_t>(cell.value & 0xFFFF)));
       return true;
-    case tag_int64:
-      format_int64(buffer, static_cast<int64_t>(cell.value));
-      return true;
-    case tag_float32:
-      format_real(buffer, double(float_of(cell)));
-      return true;
-    case tag_float64:
-      format_real(buffer, double_of(cell));
-      return true;
-    default:
-      return false;
+    case tag_int64: format_int64(buffer, static_cast<int64_t>(cell.value)); return true;
+    case tag_float32: format_real(buffer, double(float_of(cell))); return true;
+    case tag_float64: format_real(buffer, double_of(cell)); return true;
+    default: return false;
   }
 }
 
@@ -242,18 +233,12 @@ bool format_simple_value(const ArgCell& cell, char* buffer, bool whole_word) {
 
 int32_t array_element_size(uint32_t element_tag) {
   switch (element_tag) {
-    case tag_byte:
-      return 1;
-    case tag_int16:
-      return 2;
-    case tag_int32:
-      return 4;
-    case tag_subroutine:
-      return int32_t(sizeof(void*));
-    case tag_int64:
-      return 8;
-    default:
-      return 0;
+    case tag_byte: return 1;
+    case tag_int16: return 2;
+    case tag_int32: return 4;
+    case tag_subroutine: return int32_t(sizeof(void*));
+    case tag_int64: return 8;
+    default: return 0;
   }
 }
 

@@ -16,13 +16,9 @@ std::atomic<intptr_t> g_service_entry{0};
 int32_t module_notify(int32_t code, intptr_t value, intptr_t reserved) {
   (void)reserved;
   switch (code) {
-    case 1:
-      g_service_entry.store(value);
-      return 0;
-    case 6:
-      return 0;
-    default:
-      return -1;
+    case 1: g_service_entry.store(value); return 0;
+    case 6: return 0;
+    default: return -1;
   }
 }
 
@@ -44,16 +40,11 @@ ApiSlot<platform::Bool(PLATFORM_API*)(platform::Handle)> g_close_handle{"kernel3
 
 int32_t milliseconds_per_unit(int32_t unit) {
   switch (unit) {
-    case 0:
-      return 1;
-    case 1:
-      return 1000;
-    case 2:
-      return 60000;
-    case 3:
-      return 3600000;
-    default:
-      return unit;
+    case 0: return 1;
+    case 1: return 1000;
+    case 2: return 60000;
+    case 3: return 3600000;
+    default: return unit;
   }
 }
 

@@ -47,7 +47,9 @@ struct ArgCell {
   bool given() const { return tag != tag_omitted; }
   int32_t low() const { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
   template <typename T>
-  T* address() const { return reinterpret_cast<T*>(static_cast<uintptr_t>(value)); }
+  T* address() const {
+    return reinterpret_cast<T*>(static_cast<uintptr_t>(value));
+  }
 };
 
 inline ArgCell cell_omitted() { return {}; }

@@ -50,8 +50,8 @@ HWND g_dialog = nullptr;
 
 std::string utf8(const std::wstring& wide) {
   if (wide.empty()) return {};
-  const int count = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                        nullptr, nullptr);
+  const int count =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<size_t>(count), '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), count, nullptr, nullptr);
   return out;
@@ -61,10 +61,14 @@ std::string utf8(const std::wstring& wide) {
 std::string quoted(const std::wstring& wide) {
   std::string out = "\"";
   for (char c : utf8(wide)) {
-    if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else if (c == '"' || c == '\\') out += std::string("\\") + c;
-    else out += c;
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '"' || c == '\\')
+      out += std::string("\\") + c;
+    else
+      out += c;
   }
   return out + "\"";
 }
@@ -387,10 +391,14 @@ void use_dialog(const char* handle) {
 void key(const char* name) {
   need_dialog();
   WORD virtual_key = 0;
-  if (!std::strcmp(name, "escape")) virtual_key = VK_ESCAPE;
-  else if (!std::strcmp(name, "enter")) virtual_key = VK_RETURN;
-  else if (!std::strcmp(name, "tab")) virtual_key = VK_TAB;
-  else fail(std::string("unknown key ") + name);
+  if (!std::strcmp(name, "escape"))
+    virtual_key = VK_ESCAPE;
+  else if (!std::strcmp(name, "enter"))
+    virtual_key = VK_RETURN;
+  else if (!std::strcmp(name, "tab"))
+    virtual_key = VK_TAB;
+  else
+    fail(std::string("unknown key ") + name);
   send_keys({key_input(virtual_key, 0, 0), key_input(virtual_key, 0, KEYEVENTF_KEYUP)});
   say(std::string("pressed ") + name);
 }

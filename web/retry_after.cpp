@@ -55,7 +55,8 @@ int32_t take_month(std::string_view& text) {
 // Skips a day name, "Sun" or "Sunday": its letters.
 bool take_day_name(std::string_view& text) {
   size_t count = 0;
-  while (count < text.size() && ((text[count] >= 'A' && text[count] <= 'Z') || (text[count] >= 'a' && text[count] <= 'z')))
+  while (count < text.size() &&
+         ((text[count] >= 'A' && text[count] <= 'Z') || (text[count] >= 'a' && text[count] <= 'z')))
     ++count;
   if (count < 3) return false;
   text.remove_prefix(count);

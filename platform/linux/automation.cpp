@@ -36,8 +36,8 @@ struct FailureText {
 
 // The system's texts for the codes the layer reports, in code page 936.
 constexpr FailureText failure_texts[] = {
-    {int32_t(0x80004001), "\xce\xb4\xca\xb5\xcf\xd6\r\n"},                      // 未实现
-    {int32_t(0x80004003), "\xce\xde\xd0\xa7\xd6\xb8\xd5\xeb\r\n"},              // 无效指针
+    {int32_t(0x80004001), "\xce\xb4\xca\xb5\xcf\xd6\r\n"},                          // 未实现
+    {int32_t(0x80004003), "\xce\xde\xd0\xa7\xd6\xb8\xd5\xeb\r\n"},                  // 无效指针
     {int32_t(0x80004005), "\xce\xb4\xd6\xb8\xb6\xa8\xb5\xc4\xb4\xed\xce\xf3\r\n"},  // 未指定的错误
     // 完成该操作所需的数据还不可使用。
     {int32_t(0x8000000A),
@@ -47,7 +47,7 @@ constexpr FailureText failure_texts[] = {
     {int32_t(0x80020005), "\xc0\xe0\xd0\xcd\xb2\xbb\xc6\xa5\xc5\xe4\xa1\xa3\r\n"},  // 类型不匹配。
     {int32_t(0x80020006), "\xce\xb4\xd6\xaa\xc3\xfb\xb3\xc6\xa1\xa3\r\n"},          // 未知名称。
     {int32_t(0x8002000E), "\xce\xde\xd0\xa7\xb5\xc4\xb2\xce\xca\xfd\xca\xfd\xc4\xbf\xa1\xa3\r\n"},  // 无效的参数数目。
-    {int32_t(0x80040154), "\xc3\xbb\xd3\xd0\xd7\xa2\xb2\xe1\xc0\xe0\r\n"},  // 没有注册类
+    {int32_t(0x80040154), "\xc3\xbb\xd3\xd0\xd7\xa2\xb2\xe1\xc0\xe0\r\n"},                          // 没有注册类
     {int32_t(0x800401F0), "\xc9\xd0\xce\xb4\xb5\xf7\xd3\xc3 CoInitialize\xa1\xa3\r\n"},  // 尚未调用 CoInitialize。
     {int32_t(0x800401F3), "\xce\xde\xd0\xa7\xb5\xc4\xc0\xe0\xd7\xd6\xb7\xfb\xb4\xae\r\n"},  // 无效的类字符串
     {int32_t(0x80070057), "\xb2\xce\xca\xfd\xb4\xed\xce\xf3\xa1\xa3\r\n"},                  // 参数错误。
@@ -64,7 +64,8 @@ constexpr FailureText failure_texts[] = {
     // 无法与服务器建立连接
     {int32_t(0x80072EFD), "\xce\xde\xb7\xa8\xd3\xeb\xb7\xfe\xce\xf1\xc6\xf7\xbd\xa8\xc1\xa2\xc1\xac\xbd\xd3\r\n"},
     // 与服务器的连接意外终止
-    {int32_t(0x80072EFE), "\xd3\xeb\xb7\xfe\xce\xf1\xc6\xf7\xb5\xc4\xc1\xac\xbd\xd3\xd2\xe2\xcd\xe2\xd6\xd5\xd6\xb9\r\n"},
+    {int32_t(0x80072EFE),
+     "\xd3\xeb\xb7\xfe\xce\xf1\xc6\xf7\xb5\xc4\xc1\xac\xbd\xd3\xd2\xe2\xcd\xe2\xd6\xd5\xd6\xb9\r\n"},
     // 在调用 Open 方法之前不能调用此方法
     {int32_t(0x80072F44),
      "\xd4\xda\xb5\xf7\xd3\xc3 Open \xb7\xbd\xb7\xa8\xd6\xae\xc7\xb0\xb2\xbb\xc4\xdc\xb5\xf7\xd3\xc3\xb4\xcb\xb7\xbd"
@@ -78,7 +79,7 @@ constexpr FailureText failure_texts[] = {
     {int32_t(0x80072F78),
      "\xb7\xfe\xce\xf1\xc6\xf7\xb7\xb5\xbb\xd8\xc1\xcb\xce\xde\xd0\xa7\xbb\xf2\xce\xde\xb7\xa8\xca\xb6\xb1\xf0\xb5\xc4"
      "\xcf\xec\xd3\xa6\r\n"},
-    {int32_t(0x80072F7C), "\xd6\xd8\xb6\xa8\xcf\xf2\xca\xa7\xb0\xdc\r\n"},              // 重定向失败
+    {int32_t(0x80072F7C), "\xd6\xd8\xb6\xa8\xcf\xf2\xca\xa7\xb0\xdc\r\n"},                  // 重定向失败
     {int32_t(0x80072F8F), "\xb7\xa2\xc9\xfa\xc1\xcb\xb0\xb2\xc8\xab\xb4\xed\xce\xf3\r\n"},  // 发生了安全错误
 };
 
@@ -161,7 +162,8 @@ Variant argument_of(const ArgCell& cell) {
     }
     case tag_byte_set: {
       const void* block = cell_pointer<void>(cell);
-      set_pointer(value, variant_byte_array, make_byte_set(block ? byte_set_bytes(block) : nullptr, byte_set_count(block)));
+      set_pointer(value, variant_byte_array,
+                  make_byte_set(block ? byte_set_bytes(block) : nullptr, byte_set_count(block)));
       break;
     }
     case tag_automation_object: {
@@ -174,8 +176,7 @@ Variant argument_of(const ArgCell& cell) {
       if (source) copy_variant(*source, value);
       break;
     }
-    default:
-      break;
+    default: break;
   }
   return value;
 }
@@ -234,8 +235,7 @@ int32_t create_object(int32_t count, const ArgCell* cells) {
   // A type library names no class here: the name is looked up directly.
   const AutomationClass* found = nullptr;
   for (const AutomationClass& candidate : automation_classes)
-    if (strcasecmp(candidate.prog_id, name) == 0 || strcasecmp(candidate.class_id, name) == 0)
-      found = &candidate;
+    if (strcasecmp(candidate.prog_id, name) == 0 || strcasecmp(candidate.class_id, name) == 0) found = &candidate;
   if (found == nullptr) {
     object->last_result = is_class_id(name) ? class_not_registered : result_invalid_class_string;
     return 0;

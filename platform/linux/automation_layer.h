@@ -19,26 +19,26 @@ namespace platform {
 
 // HRESULTs of the layer (their texts are in object_error_text).
 namespace failure {
-constexpr int32_t not_implemented = int32_t(0x80004001);       // E_NOTIMPL
-constexpr int32_t unspecified = int32_t(0x80004005);           // E_FAIL
-constexpr int32_t data_pending = int32_t(0x8000000A);          // E_PENDING
-constexpr int32_t member_not_found = int32_t(0x80020003);      // DISP_E_MEMBERNOTFOUND
-constexpr int32_t type_mismatch = int32_t(0x80020005);         // DISP_E_TYPEMISMATCH
-constexpr int32_t invalid_argument = int32_t(0x80070057);      // E_INVALIDARG
-constexpr int32_t bad_parameter_count = int32_t(0x8002000E);   // DISP_E_BADPARAMCOUNT
-constexpr int32_t body_too_large = int32_t(0x800700DF);        // ERROR_FILE_TOO_LARGE
-constexpr int32_t timed_out = int32_t(0x80072EE2);             // ERROR_WINHTTP_TIMEOUT
-constexpr int32_t invalid_address = int32_t(0x80072EE5);       // ERROR_WINHTTP_INVALID_URL
-constexpr int32_t unrecognized_scheme = int32_t(0x80072EE6);   // ERROR_WINHTTP_UNRECOGNIZED_SCHEME
-constexpr int32_t name_not_resolved = int32_t(0x80072EE7);     // ERROR_WINHTTP_NAME_NOT_RESOLVED
-constexpr int32_t cannot_connect = int32_t(0x80072EFD);        // ERROR_WINHTTP_CANNOT_CONNECT
-constexpr int32_t connection_error = int32_t(0x80072EFE);      // ERROR_WINHTTP_CONNECTION_ERROR
-constexpr int32_t not_opened = int32_t(0x80072F44);            // ERROR_WINHTTP_CANNOT_CALL_BEFORE_OPEN
-constexpr int32_t not_sent = int32_t(0x80072F45);              // ERROR_WINHTTP_CANNOT_CALL_BEFORE_SEND
-constexpr int32_t header_not_found = int32_t(0x80072F76);      // ERROR_WINHTTP_HEADER_NOT_FOUND
-constexpr int32_t invalid_response = int32_t(0x80072F78);      // ERROR_WINHTTP_INVALID_SERVER_RESPONSE
-constexpr int32_t redirect_failed = int32_t(0x80072F7C);       // ERROR_WINHTTP_REDIRECT_FAILED
-constexpr int32_t secure_failure = int32_t(0x80072F8F);        // ERROR_WINHTTP_SECURE_FAILURE
+constexpr int32_t not_implemented = int32_t(0x80004001);      // E_NOTIMPL
+constexpr int32_t unspecified = int32_t(0x80004005);          // E_FAIL
+constexpr int32_t data_pending = int32_t(0x8000000A);         // E_PENDING
+constexpr int32_t member_not_found = int32_t(0x80020003);     // DISP_E_MEMBERNOTFOUND
+constexpr int32_t type_mismatch = int32_t(0x80020005);        // DISP_E_TYPEMISMATCH
+constexpr int32_t invalid_argument = int32_t(0x80070057);     // E_INVALIDARG
+constexpr int32_t bad_parameter_count = int32_t(0x8002000E);  // DISP_E_BADPARAMCOUNT
+constexpr int32_t body_too_large = int32_t(0x800700DF);       // ERROR_FILE_TOO_LARGE
+constexpr int32_t timed_out = int32_t(0x80072EE2);            // ERROR_WINHTTP_TIMEOUT
+constexpr int32_t invalid_address = int32_t(0x80072EE5);      // ERROR_WINHTTP_INVALID_URL
+constexpr int32_t unrecognized_scheme = int32_t(0x80072EE6);  // ERROR_WINHTTP_UNRECOGNIZED_SCHEME
+constexpr int32_t name_not_resolved = int32_t(0x80072EE7);    // ERROR_WINHTTP_NAME_NOT_RESOLVED
+constexpr int32_t cannot_connect = int32_t(0x80072EFD);       // ERROR_WINHTTP_CANNOT_CONNECT
+constexpr int32_t connection_error = int32_t(0x80072EFE);     // ERROR_WINHTTP_CONNECTION_ERROR
+constexpr int32_t not_opened = int32_t(0x80072F44);           // ERROR_WINHTTP_CANNOT_CALL_BEFORE_OPEN
+constexpr int32_t not_sent = int32_t(0x80072F45);             // ERROR_WINHTTP_CANNOT_CALL_BEFORE_SEND
+constexpr int32_t header_not_found = int32_t(0x80072F76);     // ERROR_WINHTTP_HEADER_NOT_FOUND
+constexpr int32_t invalid_response = int32_t(0x80072F78);     // ERROR_WINHTTP_INVALID_SERVER_RESPONSE
+constexpr int32_t redirect_failed = int32_t(0x80072F7C);      // ERROR_WINHTTP_REDIRECT_FAILED
+constexpr int32_t secure_failure = int32_t(0x80072F8F);       // ERROR_WINHTTP_SECURE_FAILURE
 }  // namespace failure
 
 // The invocation kinds, numerically the DISPATCH flags.

@@ -64,8 +64,8 @@ struct Dialog {
   GtkWidget* window = nullptr;
   DialogProcedure procedure = nullptr;
   std::vector<Control> controls;
-  std::array<Handle, 2> icons{};      // small, big
-  std::vector<GSource*> posted;       // messages not yet delivered, one source each (a reference held)
+  std::array<Handle, 2> icons{};  // small, big
+  std::vector<GSource*> posted;   // messages not yet delivered, one source each (a reference held)
   bool ended = false;
   intptr_t result = 0;
 };
@@ -199,10 +199,10 @@ std::string font_families(const DialogLayout& layout, const char* quote, const c
 }
 
 std::string dialog_css(const DialogLayout& layout) {
-  const std::string font = "font-family: " + font_families(layout, "\"", ", ") + ", sans-serif; font-size: " +
-                           std::to_string(layout.font_points) + "pt; font-weight: " +
-                           std::to_string(layout.font_weight) + "; font-style: " +
-                           (layout.font_italic ? "italic" : "normal") + ";";
+  const std::string font = "font-family: " + font_families(layout, "\"", ", ") +
+                           ", sans-serif; font-size: " + std::to_string(layout.font_points) +
+                           "pt; font-weight: " + std::to_string(layout.font_weight) +
+                           "; font-style: " + (layout.font_italic ? "italic" : "normal") + ";";
   // The theme's minimum sizes and paddings would make the controls larger than
   // the template says; the template's sizes win.
   return "* { " + font +
@@ -249,9 +249,7 @@ gboolean on_delete(GtkWidget*, GdkEvent*, gpointer data) {
 gboolean on_key_press(GtkWidget*, GdkEventKey* event, gpointer data) {
   auto* dialog = static_cast<Dialog*>(data);
   switch (event->keyval) {
-    case GDK_KEY_Escape:
-      deliver_command(dialog, command_id_cancel, button_clicked, nullptr);
-      return TRUE;
+    case GDK_KEY_Escape: deliver_command(dialog, command_id_cancel, button_clicked, nullptr); return TRUE;
     case GDK_KEY_Return:
     case GDK_KEY_KP_Enter:
     case GDK_KEY_ISO_Enter: {
@@ -261,8 +259,7 @@ gboolean on_key_press(GtkWidget*, GdkEventKey* event, gpointer data) {
       deliver_command(dialog, command_id_ok, button_clicked, nullptr);
       return TRUE;
     }
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 
@@ -352,7 +349,8 @@ void make_control(Control& control) {
         GtkWidget* frame = gtk_scrolled_window_new(nullptr, nullptr);
         gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(frame), GTK_POLICY_EXTERNAL, GTK_POLICY_EXTERNAL);
         gtk_scrolled_window_set_shadow_type(
-            GTK_SCROLLED_WINDOW(frame), (layout.extended_style & extended_style_client_edge) ? GTK_SHADOW_IN : GTK_SHADOW_NONE);
+            GTK_SCROLLED_WINDOW(frame),
+            (layout.extended_style & extended_style_client_edge) ? GTK_SHADOW_IN : GTK_SHADOW_NONE);
         gtk_container_add(GTK_CONTAINER(frame), view);
         control.widget = frame;
         control.text_widget = view;
@@ -440,11 +438,9 @@ void destroy(Dialog& dialog) {
 
 GtkWidget* first_tab_stop(Dialog& dialog) {
   for (Control& control : dialog.controls)
-    if (gtk_widget_get_can_focus(control.text_widget) && gtk_widget_is_sensitive(control.widget))
-      return control.widget;
+    if (gtk_widget_get_can_focus(control.text_widget) && gtk_widget_is_sensitive(control.widget)) return control.widget;
   return nullptr;
 }
-
 
 }  // namespace
 
@@ -540,8 +536,10 @@ Bool PLATFORM_API end_dialog(Window dialog_window, intptr_t result) {
 
 Bool PLATFORM_API enable_window(Window window, Bool enable) {
   GtkWidget* widget = nullptr;
-  if (Control* control = control_of(window)) widget = control->widget;
-  else if (Dialog* dialog = dialog_of(window)) widget = dialog->window;
+  if (Control* control = control_of(window))
+    widget = control->widget;
+  else if (Dialog* dialog = dialog_of(window))
+    widget = dialog->window;
   if (!widget) return 0;
   const bool was_disabled = !gtk_widget_get_sensitive(widget);
   gtk_widget_set_sensitive(widget, enable != 0);

@@ -42,7 +42,8 @@ namespace {
 
 // A browser-like identity of the program's own: some sites answer bare clients
 // with an error page.
-constexpr const char* user_agent = "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) novelfetch/1.0";
+constexpr const char* user_agent =
+    "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) novelfetch/1.0";
 
 // ---- Limits ------------------------------------------------------------------
 

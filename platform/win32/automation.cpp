@@ -21,10 +21,10 @@ static_assert(offsetof(Variant, value) == offsetof(VARIANT, llVal), "the value p
 
 namespace {
 
-constexpr DWORD create_contexts = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER |
-                                  CLSCTX_REMOTE_SERVER;  // 0x17
-constexpr DWORD create_contexts_without_remote = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER |
-                                                 CLSCTX_LOCAL_SERVER;  // 7
+constexpr DWORD create_contexts =
+    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;  // 0x17
+constexpr DWORD create_contexts_without_remote =
+    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER;  // 7
 
 VARIANT* as_variant(Variant* value) { return reinterpret_cast<VARIANT*>(value); }
 
@@ -168,7 +168,7 @@ struct ScalarType {
   size_t width;
 };
 constexpr ScalarType scalar_types[] = {
-    {tag_date_time, VT_DATE, 8}, {tag_float64, VT_R8, 8}, {tag_int64, VT_I8, 8},  {tag_int32, VT_I4, 4},
+    {tag_date_time, VT_DATE, 8}, {tag_float64, VT_R8, 8}, {tag_int64, VT_I8, 8},   {tag_int32, VT_I4, 4},
     {tag_int16, VT_I2, 2},       {tag_byte, VT_UI1, 1},   {tag_float32, VT_R4, 4}, {tag_subroutine, VT_UI4, 4},
 };
 
@@ -249,8 +249,7 @@ void convert_argument(const ArgCell& cell, bool by_reference, WORD& kind, VARIAN
       }
       break;
     }
-    default:
-      break;  // VT_EMPTY
+    default: break;  // VT_EMPTY
   }
 }
 
@@ -267,7 +266,8 @@ HRESULT invoke_member(IDispatch* dispatch, DISPID id, WORD kind, const ArgCell* 
   for (int32_t i = 0; i < count; ++i) {
     VARIANT& slot = slots[static_cast<size_t>(count - 1 - i)];
     std::memset(&slot, 0, sizeof slot);
-    convert_argument(arguments[i], by_reference[static_cast<size_t>(i)] != 0, kind, slot, states[static_cast<size_t>(i)]);
+    convert_argument(arguments[i], by_reference[static_cast<size_t>(i)] != 0, kind, slot,
+                     states[static_cast<size_t>(i)]);
   }
 
   DISPID put_id = DISPID_PROPERTYPUT;
@@ -277,29 +277,22 @@ HRESULT invoke_member(IDispatch* dispatch, DISPID id, WORD kind, const ArgCell* 
     parameters.cNamedArgs = 1;
   }
   UINT argument_error = static_cast<UINT>(-1);
-  const HRESULT result_code =
-      dispatch->Invoke(id, IID_NULL, 0, kind, &parameters, result, nullptr, &argument_error);
+  const HRESULT result_code = dispatch->Invoke(id, IID_NULL, 0, kind, &parameters, result, nullptr, &argument_error);
 
   for (int32_t i = 0; i < count; ++i) {
     VARIANT& slot = slots[static_cast<size_t>(count - 1 - i)];
     Slot& state = states[static_cast<size_t>(i)];
     switch (state.after) {
-      case Slot::After::clear:
-        VariantClear(&slot);
-        break;
+      case Slot::After::clear: VariantClear(&slot); break;
       case Slot::After::copy_back_text: {
-        char* text = state.string ? wide_to_ansi(state.string, static_cast<int>(SysStringLen(state.string)))
-                                  : nullptr;
+        char* text = state.string ? wide_to_ansi(state.string, static_cast<int>(SysStringLen(state.string))) : nullptr;
         runtime_free(*state.text_variable);
         *state.text_variable = text;
         SysFreeString(state.string);
         break;
       }
-      case Slot::After::copy_back_bool:
-        *state.bool_variable = state.boolean ? -1 : 0;
-        break;
-      case Slot::After::nothing:
-        break;
+      case Slot::After::copy_back_bool: *state.bool_variable = state.boolean ? -1 : 0; break;
+      case Slot::After::nothing: break;
     }
   }
   return result_code;
@@ -415,10 +408,9 @@ char* object_error_text(int32_t count, const ArgCell* cells) {
   const AutomationObject* object = object_of(cells[0]);
   if (object == nullptr || object->last_result == 0) return nullptr;
   wchar_t* message = nullptr;
-  const DWORD length =
-      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, static_cast<DWORD>(object->last_result), 0, reinterpret_cast<wchar_t*>(&message), 0,
-                     nullptr);
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      static_cast<DWORD>(object->last_result), 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
   char* text = length > 0 ? wide_to_ansi(message, static_cast<int>(length)) : nullptr;
   if (message) LocalFree(message);
   return text;

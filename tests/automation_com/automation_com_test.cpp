@@ -86,8 +86,8 @@ class Recorder : public CountedDispatch<Recorder> {
     }
     return DISP_E_UNKNOWNNAME;
   }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD kind, DISPPARAMS* parameters, VARIANT* result,
-                                   EXCEPINFO*, UINT*) override {
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD kind, DISPPARAMS* parameters, VARIANT* result, EXCEPINFO*,
+                                   UINT*) override {
     g_recording.clear();
     g_recording.kind = kind;
     g_recording.named = parameters->cNamedArgs;
@@ -412,9 +412,9 @@ TEST_F(AutomationCom, UnknownMemberGivesTheSystemsText) {
 
   std::string expected;
   wchar_t* message = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      DWORD(DISP_E_UNKNOWNNAME), 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, DWORD(DISP_E_UNKNOWNNAME), 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
   if (length > 0) {
     char buffer[1024] = {};
     WideCharToMultiByte(936, 0, message, int(length), buffer, sizeof buffer - 1, nullptr, nullptr);

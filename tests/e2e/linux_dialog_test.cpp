@@ -20,9 +20,9 @@
 namespace {
 
 // Texts of the dialog in code page 936.
-const char* const label_text = "\xd0\xa1\xcb\xb5\xb5\xd8\xd6\xb7:";           // 小说地址:
-const char* const button_text = "\xcf\xc2\xd4\xd8\xd0\xa1\xcb\xb5";           // 下载小说
-const char* const help_text =                                                   // the help text
+const char* const label_text = "\xd0\xa1\xcb\xb5\xb5\xd8\xd6\xb7:";  // 小说地址:
+const char* const button_text = "\xcf\xc2\xd4\xd8\xd0\xa1\xcb\xb5";  // 下载小说
+const char* const help_text =                                        // the help text
     "    \xc7\xeb\xb0\xd1\xd0\xe8\xd2\xaa\xcf\xc2\xd4\xd8\xd0\xa1\xcb\xb5\xc4\xbf\xc2\xbc\xb5\xc4\xcd\xea\xd5\xfb"
     "\xb5\xd8\xd6\xb7\xb8\xb4\xd6\xc6\xb5\xbd\xd0\xa1\xcb\xb5\xb5\xd8\xd6\xb7\xd6\xd0\xa3\xac\xb0\xfc\xc0\xa8"
     "\xc7\xb0\xc3\xe6\xb5\xc4http://\xbb\xf2https://\xa1\xa3";
@@ -315,14 +315,13 @@ TEST(LinuxDialog, ClosingDuringANestedLoopEndsTheDialogWhenTheCommandReturns) {
     order.push_back("command ends");
   };
   g_end_on_close = true;
-  const intptr_t result = show_dialog([](platform::Window window) {
-    gtk_button_clicked(GTK_BUTTON(widget(platform::get_dialog_item(window, 1003))));
-  });
+  const intptr_t result = show_dialog(
+      [](platform::Window window) { gtk_button_clicked(GTK_BUTTON(widget(platform::get_dialog_item(window, 1003)))); });
   order.push_back("dialog returned");
   g_on_command = nullptr;
   g_end_on_close = false;
-  EXPECT_EQ(order, (std::vector<std::string>{"command starts", "closed while running", "command ends",
-                                             "dialog returned"}));
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"command starts", "closed while running", "command ends", "dialog returned"}));
   EXPECT_EQ(result, 5);
 }
 

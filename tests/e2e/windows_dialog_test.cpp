@@ -55,17 +55,17 @@ TEST(WindowsDialog, TextsCrossAsCodePage936WhateverTheSystemCodePage) {
   const intptr_t result = show_dialog([](platform::Window window) {
     // The template's texts come back in code page 936.
     EXPECT_EQ(text_of(window, 1001), "\xd0\xa1\xcb\xb5\xb5\xd8\xd6\xb7:");  // 小说地址:
-    EXPECT_EQ(text_of(window, 1003), "\xcf\xc2\xd4\xd8\xd0\xa1\xcb\xb5");  // 下载小说
+    EXPECT_EQ(text_of(window, 1003), "\xcf\xc2\xd4\xd8\xd0\xa1\xcb\xb5");   // 下载小说
 
     struct Case {
       const char* local;
       const wchar_t* shown;
     } const cases[] = {
-        {"\xb5\xda\xd2\xbb\xd5\xc2\r\n", L"\x7b2c\x4e00\x7ae0\r\n"},                  // 第一章
-        {"\xd5\xfd\xd4\xda\xb6\xc1\xd0\xa1\xcb\xb5\xa1\xad\xa1\xad\xa1\xad\r\n",   // 正在读小说………
+        {"\xb5\xda\xd2\xbb\xd5\xc2\r\n", L"\x7b2c\x4e00\x7ae0\r\n"},              // 第一章
+        {"\xd5\xfd\xd4\xda\xb6\xc1\xd0\xa1\xcb\xb5\xa1\xad\xa1\xad\xa1\xad\r\n",  // 正在读小说………
          L"\x6b63\x5728\x8bfb\x5c0f\x8bf4\x2026\x2026\x2026\r\n"},
-        {"http://127.0.0.1/\xa3\xba", L"http://127.0.0.1/\xff1a"},                   // full-width colon
-        {"\x80", L"\x20ac"},                                                           // the euro sign of 936
+        {"http://127.0.0.1/\xa3\xba", L"http://127.0.0.1/\xff1a"},  // full-width colon
+        {"\x80", L"\x20ac"},                                        // the euro sign of 936
         {"", L""},
     };
     for (const Case& c : cases) {

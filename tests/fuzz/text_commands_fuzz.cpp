@@ -186,24 +186,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view sought = texts[1].view();
 
   switch (arguments.command % 6) {
-    case 0:
-      check_find(text, sought, arguments);
-      break;
-    case 1:
-      check_find_reverse(text, sought, arguments);
-      break;
-    case 2:
-      check_slices(text, arguments);
-      break;
-    case 3:
-      check_replace(text, sought, (header[1] & 16) != 0 ? nullptr : texts[2].c_str(), arguments);
-      break;
-    case 4:
-      check_split(text, arguments.default_separator ? "," : sought, arguments);
-      break;
-    case 5:
-      check_numbers(text, arguments);
-      break;
+    case 0: check_find(text, sought, arguments); break;
+    case 1: check_find_reverse(text, sought, arguments); break;
+    case 2: check_slices(text, arguments); break;
+    case 3: check_replace(text, sought, (header[1] & 16) != 0 ? nullptr : texts[2].c_str(), arguments); break;
+    case 4: check_split(text, arguments.default_separator ? "," : sought, arguments); break;
+    case 5: check_numbers(text, arguments); break;
   }
   return 0;
 }

@@ -24,7 +24,9 @@ bool holds_ignoring_case(std::string_view text, std::string_view lower_case) {
 }
 
 // A 936 text through UTF-16 and back to 936.
-Text through_utf16(const char* text) { return utf16_to_text(text_to_utf16(text, platform::code_page::gbk), platform::code_page::gbk); }
+Text through_utf16(const char* text) {
+  return utf16_to_text(text_to_utf16(text, platform::code_page::gbk), platform::code_page::gbk);
+}
 
 }  // namespace
 

@@ -133,7 +133,7 @@ TEST_F(HttpRequest, FailureTextsAreTheSystemsWording) {
     int32_t result;
     const char* text;
   } cases[] = {
-      {"/silent", failure::timed_out, "\xb2\xd9\xd7\xf7\xb3\xac\xca\xb1\r\n"},             // 操作超时
+      {"/silent", failure::timed_out, "\xb2\xd9\xd7\xf7\xb3\xac\xca\xb1\r\n"},                           // 操作超时
       {"/redirect/11/empty", failure::redirect_failed, "\xd6\xd8\xb6\xa8\xcf\xf2\xca\xa7\xb0\xdc\r\n"},  // 重定向失败
   };
   for (const Case& c : cases) {

@@ -129,7 +129,7 @@ TEST_F(Automation, PickingElementsOfAByteArray) {
     bool picked;
     char byte;
   } cases[] = {
-      {cell_omitted(), true, '<'}, {cell_int(1), true, '<'},  {cell_int(2), true, 'h'},
+      {cell_omitted(), true, '<'}, {cell_int(1), true, '<'},    {cell_int(2), true, 'h'},
       {cell_int(-5), true, '<'},   {cell_int(size), true, '>'}, {cell_int(size + 1), false, 0},
   };
   for (const Case& c : cases) {
@@ -167,7 +167,8 @@ TEST_F(Automation, ArgumentCellsAndFillers) {
   char* const before = address.get();
   const std::string text_before = address.c_str();
   Text method = Text::copy_of("GET");
-  const ArgCell open_cells[] = {cell_object(request.get()), cell_text("open"), cell_by_address(method.variable(), tag_text),
+  const ArgCell open_cells[] = {cell_object(request.get()), cell_text("open"),
+                                cell_by_address(method.variable(), tag_text),
                                 cell_by_address(address.variable(), tag_text), cell_bool(false)};
   call_method(5, open_cells);
   EXPECT_EQ(request->last_result, 0);

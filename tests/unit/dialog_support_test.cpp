@@ -22,8 +22,12 @@ TEST(LocalTextFit, KeepsWholeCharactersOnly) {
       {"\xd0\xa1\xcb\xb5", 4, 4},
       {"\xd0\xa1\xcb\xb5", 3, 2},  // the second character does not fit whole
       {"\xd0\xa1\xcb\xb5", 1, 0},
-      {"a\xd0\xa1" "b", 2, 1},
-      {"a\xd0\xa1" "b", 3, 3},
+      {"a\xd0\xa1"
+       "b",
+       2, 1},
+      {"a\xd0\xa1"
+       "b",
+       3, 3},
       {"\xa1\xa1\xa1", 3, 3},  // a lone lead byte at the end counts as one character
       {"\xa1\xa1\xa1", 2, 2},
   };

@@ -21,7 +21,7 @@ inline std::string fixture_file(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-#define REQUIRE_FIXTURE_SERVER()                                                     \
-  do {                                                                                \
+#define REQUIRE_FIXTURE_SERVER()                                                                               \
+  do {                                                                                                         \
     if (fixture_address("/").empty()) GTEST_SKIP() << "the fixture server is not running (run through ctest)"; \
   } while (0)

@@ -35,8 +35,7 @@ TEST(RetryAfter, ReadsSecondsAndTheThreeDateFormsCappedAndNeverNegative) {
       {"Mon, 31 Feb 2026 12:00:30 GMT", -1},
       {"Mon, 07 Dec 2026 25:00:30 GMT", -1},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(retry_after_seconds(c.value, now), c.seconds) << (c.value ? c.value : "(null)");
+  for (const auto& c : cases) EXPECT_EQ(retry_after_seconds(c.value, now), c.seconds) << (c.value ? c.value : "(null)");
 }
 
 TEST(SitePace, AttemptsAreRetriedOnlyWhenTheFailureMayPass) {

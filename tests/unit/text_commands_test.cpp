@@ -57,9 +57,7 @@ std::vector<std::optional<std::string>> elements_of(void* block) {
 
 // ---- A literal model of the character stepping, for the differential tests ----
 
-size_t step(const std::string& t, size_t i) {
-  return i + character_width(t.data(), i, t.size());
-}
+size_t step(const std::string& t, size_t i) { return i + character_width(t.data(), i, t.size()); }
 
 unsigned char lower(unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 0x20 : c; }
 
@@ -153,7 +151,8 @@ class RandomTexts {
   explicit RandomTexts(uint32_t seed) : engine_(seed) {}
 
   std::string text(size_t max_length) {
-    static const unsigned char alphabet[] = {'a', 'A', 'b', 'B', ',', 0x81, 0xA3, 0xC1, 0xE1, 0xFE, 0xA1, 0xD6, 0x80, 0xFF};
+    static const unsigned char alphabet[] = {'a',  'A',  'b',  'B',  ',',  0x81, 0xA3,
+                                             0xC1, 0xE1, 0xFE, 0xA1, 0xD6, 0x80, 0xFF};
     std::string out(pick(max_length + 1), ' ');
     for (char& c : out) c = static_cast<char>(alphabet[pick(sizeof alphabet)]);
     return out;
