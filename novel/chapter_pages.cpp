@@ -8,6 +8,7 @@
 #include "platform/system.h"
 #include "web/fetch_page.h"
 #include "web/retry_after.h"
+#include "web/utf8_to_local.h"
 
 namespace {
 

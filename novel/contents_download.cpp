@@ -5,11 +5,11 @@
 #include <set>
 #include <string>
 
-#include "novel/extract_chapter.h"
 #include "novel/table_of_contents.h"
 #include "runtime/threads.h"
 #include "web/fetch_page.h"
 #include "web/retry_after.h"
+#include "web/utf8_to_local.h"
 
 namespace {
 

@@ -264,11 +264,6 @@ Text text_of(std::string_view bytes) { return Text::adopt(copy_text_bytes(bytes.
 
 }  // namespace
 
-Text searchable_page(Text page) {
-  if (declares_utf8(page.get())) return utf8_to_local(page.get());
-  return page;
-}
-
 ChapterPageText chapter_text_of(const char* page) {
   BlockScan scan(page);
   while (const std::optional<Block> block = scan.next()) {

@@ -25,10 +25,6 @@
 
 #include "runtime/texts.h"
 
-// The page as the program searches it: converted from UTF-8 when it declares
-// so (declares_utf8), else the page itself.
-Text searchable_page(Text page);
-
 // The chapter text of a searchable page and the start tag of the block it came
 // from ("<div" up to the first ">" after it, as in the page); both empty when no
 // block passes the thresholds.
@@ -43,7 +39,7 @@ ChapterPageText chapter_text_of(const char* page);
 // and whose text is not empty, whatever its length; else chapter_text_of(page).text.
 Text follow_page_text(const char* page, const char* block_start_tag);
 
-// The chapter text of a whole page as fetched: searchable_page, then
+// The chapter text of a whole page as fetched: searchable_page (web/utf8_to_local.h), then
 // chapter_text_of(...).text.
 Text chapter_text_of_page(Text page);
 

@@ -35,6 +35,11 @@ bool declares_utf8(const char* page) {
   return false;
 }
 
+Text searchable_page(Text page) {
+  if (declares_utf8(page.get())) return utf8_to_local(page.get());
+  return page;
+}
+
 Text utf8_to_local(const char* page) {
   const ByteSet units = text_to_utf16(page);
   return utf16_to_text(units, platform::code_page::gbk);

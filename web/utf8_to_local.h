@@ -16,11 +16,17 @@
 
 // True when the page declares UTF-8: "charset=utf-8", charset="utf-8" or
 // charset='utf-8' anywhere in it, in any case. The download command and the
-// chapter extraction decide with this whether a page needs converting.
+// chapter extraction decide with this (through searchable_page) whether a
+// page needs converting.
 bool declares_utf8(const char* page);
 
 // The page (UTF-8) as a new code-page-936 Text; null for an empty page.
 Text utf8_to_local(const char* page);
+
+// A fetched page as the program searches it: utf8_to_local of the page when it
+// declares UTF-8, else the page itself. Tables of contents and chapter pages
+// alike go through it.
+Text searchable_page(Text page);
 
 // The text in code_page (default UTF-8, 65001) as UTF-16LE units with the
 // terminating zero unit; null when the conversion gives nothing.

@@ -19,6 +19,7 @@
 #include "novel/extract_chapter.h"
 #include "novel/links.h"
 #include "runtime/code_page_936.h"
+#include "web/utf8_to_local.h"
 
 namespace {
 
