@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/code_page_936.h"
 #include "platform/code_pages.h"
 #include "platform/files.h"
-#include "runtime/code_page_936.h"
 #include "runtime/files.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "runtime/code_page_936.h"
+#include "platform/code_page_936.h"
 
 namespace {
 

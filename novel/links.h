@@ -20,7 +20,7 @@
 // the host is read as if it ended with one.
 //
 // Texts are code page 936: searches step over whole characters (a lead byte,
-// runtime/code_page_936.h, starts a two-byte character), so a match never
+// platform/code_page_936.h, starts a two-byte character), so a match never
 // begins on the second byte of one. Pieces are views into the page and live as long as it does.
 #pragma once
 

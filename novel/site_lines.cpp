@@ -8,7 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "runtime/code_page_936.h"
+#include "platform/code_page_936.h"
 #include "runtime/text_search.h"
 
 namespace {

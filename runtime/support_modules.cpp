@@ -5,10 +5,10 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/code_page_936.h"
 #include "platform/os.h"
 #include "platform/system.h"
 #include "runtime/arrays.h"
-#include "runtime/code_page_936.h"
 #include "runtime/memory.h"
 #include "runtime/threads.h"
 

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/code_page_936.h"
 #include "platform/half_width.h"
 #include "runtime/arrays.h"
-#include "runtime/code_page_936.h"
 #include "runtime/memory.h"
 #include "runtime/text_search.h"
 

@@ -1,6 +1,6 @@
 // Text search, slicing, replacement, splitting, byte access and integer conversion.
 //
-// All work on code-page-936 Texts: a lead byte (runtime/code_page_936.h) starts
+// All work on code-page-936 Texts: a lead byte (platform/code_page_936.h) starts
 // a two-byte character. Forward searches step by whole characters, so a match never begins
 // on a second byte; the start position is rounded up to the next character
 // boundary counted from the first byte. Slicing is byte-wise. Positions are

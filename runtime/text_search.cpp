@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "runtime/code_page_936.h"
+#include "platform/code_page_936.h"
 
 #if defined(NOVELFETCH_X86)
 #include <cpuid.h>

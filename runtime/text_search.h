@@ -1,7 +1,7 @@
 // The byte-level search kernels behind the text commands (text_commands.h).
 //
 // Texts are code-page-936 bytes, stepped by the rules of
-// runtime/code_page_936.h: a lead byte starts a two-byte character (unless the
+// platform/code_page_936.h: a lead byte starts a two-byte character (unless the
 // terminator follows it), any other byte is a character by itself. The kernels
 // here work on byte ranges [begin, end) that hold no terminator; the character
 // rules are applied on top of them by character_boundary_at_or_after and

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/code_page_936.h"
 #include "runtime/arrays.h"
-#include "runtime/code_page_936.h"
 #include "runtime/text_search.h"
 
 #if defined(NOVELFETCH_X86)

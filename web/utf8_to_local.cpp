@@ -4,8 +4,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "platform/code_page_936.h"
 #include "platform/code_pages.h"
-#include "runtime/code_page_936.h"
 #include "runtime/memory.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "platform/half_width.h"
 
-#include "runtime/code_page_936.h"
+#include "platform/code_page_936.h"
 
 namespace platform {
 

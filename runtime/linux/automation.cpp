@@ -8,9 +8,9 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/code_page_936.h"
 #include "platform/linux/automation_layer.h"
 #include "runtime/automation.h"
-#include "runtime/code_page_936.h"
 #include "runtime/memory.h"
 #include "runtime/texts.h"
 

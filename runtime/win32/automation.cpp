@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/code_page_936.h"
 #include "platform/win32/wide_texts.h"
 #include "runtime/automation.h"
-#include "runtime/code_page_936.h"
 #include "runtime/memory.h"
 #include "runtime/texts.h"
 

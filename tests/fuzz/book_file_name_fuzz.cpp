@@ -15,8 +15,8 @@
 
 #include "fuzz_input.h"
 #include "novel/book_file_name.h"
+#include "platform/code_page_936.h"
 #include "platform/code_pages.h"
-#include "runtime/code_page_936.h"
 
 namespace {
 

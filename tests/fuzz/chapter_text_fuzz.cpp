@@ -18,7 +18,7 @@
 #include "fuzz_input.h"
 #include "novel/extract_chapter.h"
 #include "novel/links.h"
-#include "runtime/code_page_936.h"
+#include "platform/code_page_936.h"
 #include "web/utf8_to_local.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "runtime/code_page_936.h"
+#include "platform/code_page_936.h"
 
 #include <gtest/gtest.h>
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/code_page_936.h"
 #include "platform/os.h"
 #include "runtime/arrays.h"
-#include "runtime/code_page_936.h"
 #include "runtime/text_search.h"
 
 namespace {
