@@ -72,19 +72,18 @@ Text safe_file_title(const char* title) {
     if (*p >= 0x80) {
       utf8_length += 3;
       if (utf8_length > title_utf8_budget) break;
-      const bool lead = is_lead_byte(*p);
-      safe.push_back(static_cast<char>(*p++));
-      // A lead byte at the very end has no second byte and is no character: it
-      // would turn into a character that file names refuse. Neither is one
-      // before a byte below 0x40, which code page 936 never takes as a second
-      // byte: the conversion would keep that byte as it is, so a "/" or a
-      // control byte would reach the file name. That byte is read on its own,
-      // as is the byte after 0x80 and 0xFF, which are characters by themselves.
-      if (lead && *p < 0x40) {
-        safe.back() = '_';
-      } else if (lead) {
-        safe.push_back(static_cast<char>(*p++));
+      // A lead byte that the conversions read alone (at the very end, or
+      // before a byte below 0x40) would turn into a character that file names
+      // refuse, and the byte after it, a "/" or a control byte, would reach the
+      // file name as it is. Such a lead byte becomes "_", and the byte after it
+      // is read on its own. 0x80 and 0xFF are characters by themselves.
+      const size_t width = converted_character_width(p);
+      if (is_lead_byte(*p) && width == 1) {
+        safe.push_back('_');
+      } else {
+        safe.append(reinterpret_cast<const char*>(p), width);
       }
+      p += width;
       kept = safe.size();
       continue;
     }

@@ -34,8 +34,8 @@ bool is_high_byte(unsigned char byte) { return byte >= 0x80; }
 
 // ---- Tags --------------------------------------------------------------------------------
 //
-// The block is walked by characters of code page 936 (a byte of 0x80 or above
-// and the byte after it are one character), so no tag is ever found inside a
+// The block is walked by characters of code page 936 (the rules of
+// platform/code_page_936.h), so no tag is ever found inside a
 // two-byte character. Every marker begins with an ASCII byte and every match
 // ends with ">" or at the end of the block, so what follows a match is always
 // a character start again.

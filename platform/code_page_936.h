@@ -9,6 +9,17 @@
 // end of a range, or just before a text's terminator) is a character by itself
 // too, so stepping never leaves the bytes it was given.
 //
+// No lead byte is below 0x80, so a byte below 0x80 either is a character or
+// ends one, and the byte after it always starts a character. Scans that need a
+// character start near some position look back to such a byte instead of
+// stepping from the start of the text (character_starts_after).
+//
+// The conversions of the code page (Windows' and iconv's alike) take a lead
+// byte and the byte after it as one character only when that byte is 0x40 or
+// above (is_second_byte); before a lower byte they read the lead byte alone and
+// keep the lower byte as it is. Code that must know what a conversion will make
+// of bytes (the book's file name) steps by that rule: converted_character_width.
+//
 // Some rules elsewhere count "bytes of 0x80 and above" (the bytes two-byte
 // characters are made of, whichever half they are); those counts are about
 // bytes, not characters, and do not use the lead-byte test.
@@ -40,6 +51,34 @@ inline size_t character_width(const char* bytes, size_t at, size_t length) {
 constexpr size_t character_width_in_text(const unsigned char* p) { return is_lead_byte(p[0]) && p[1] != 0 ? 2 : 1; }
 inline size_t character_width_in_text(const char* p) {
   return character_width_in_text(reinterpret_cast<const unsigned char*>(p));
+}
+
+// True when all eight bytes of word (eight bytes of a text loaded in one go, in
+// either byte order) are lead bytes: every byte has its high bit, and none is
+// 0x80 or 0xFF. Eight lead bytes in a row that start on a character start pair
+// up into four whole characters, so a scan may step over them at once.
+constexpr bool all_lead_bytes(uint64_t word) {
+  constexpr uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u, lows = 0x7F7F7F7F7F7F7F7Fu;
+  auto has_zero_byte = [](uint64_t bytes) { return ((bytes - ones) & ~bytes & highs) != 0; };
+  const uint64_t low_bits = word & lows;  // 0 for a byte 0x80, 0x7F for 0xFF
+  return (word & highs) == highs && !has_zero_byte(low_bits) && !has_zero_byte(low_bits ^ lows);
+}
+
+// True when a character always starts right after byte: a byte below 0x80.
+constexpr bool character_starts_after(unsigned char byte) { return byte < 0x80; }
+// The same for eight bytes loaded in one go: true when any of them is such a byte.
+constexpr bool character_starts_after_any(uint64_t word) { return (word & 0x8080808080808080u) != 0x8080808080808080u; }
+
+// True for a byte that the code page's conversions take as the second byte of
+// a character after a lead byte: 0x40 and above. Below it are the control
+// bytes, the blank, digits and marks such as "/", which stay themselves.
+constexpr bool is_second_byte(unsigned char byte) { return byte >= 0x40; }
+
+// The width of the character at p in a NUL-terminated text as the conversions
+// read it: 2 for a lead byte followed by a second byte, else 1 (a lead byte
+// before the terminator or before a byte below 0x40 is read alone).
+constexpr size_t converted_character_width(const unsigned char* p) {
+  return is_lead_byte(p[0]) && is_second_byte(p[1]) ? 2 : 1;
 }
 
 // ---- ByteSet blocks ----

@@ -28,16 +28,16 @@ bool is_letter(unsigned char byte) { return (byte | 0x20) >= 'a' && (byte | 0x20
 
 // The start of the run of bytes of 0x80 and above that ends just before
 // position, not going back past origin. That start is a character start: it is
-// origin or follows a byte below 0x80.
+// origin or follows a byte after which a character starts (character_starts_after).
 size_t start_of_high_run(const unsigned char* text, size_t origin, size_t position) {
   size_t start = position;
   while (start - origin >= 8) {
     uint64_t word;
     std::memcpy(&word, text + start - 8, sizeof word);
-    if ((word & 0x8080808080808080u) != 0x8080808080808080u) break;
+    if (character_starts_after_any(word)) break;
     start -= 8;
   }
-  while (start > origin && text[start - 1] >= 0x80) --start;
+  while (start > origin && !character_starts_after(text[start - 1])) --start;
   return start;
 }
 
@@ -187,19 +187,14 @@ const unsigned char* find_bytes(const unsigned char* begin, const unsigned char*
 
 // Steps by characters from the character start at to the first character start
 // at or after position. A lead byte directly before the terminator steps past
-// it; callers cap the result at the text's length.
-// The bytes from at to position all are 0x80 or above (a run of
-// start_of_high_run); eight of them that are all lead bytes pair up into four
-// characters, so such words are stepped over whole.
+// it; callers cap the result at the text's length. Runs of eight lead bytes
+// (all_lead_bytes) are stepped over whole: they hold four characters.
 size_t step_to(const unsigned char* text, size_t at, size_t position) {
-  constexpr uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u, lows = 0x7F7F7F7F7F7F7F7Fu;
-  auto has_zero_byte = [](uint64_t word) { return ((word - ones) & ~word & highs) != 0; };
   while (at < position) {
     if (position - at >= 8) {
       uint64_t word;
       std::memcpy(&word, text + at, sizeof word);
-      const uint64_t low_bits = word & lows;  // 0 for a byte 0x80, 0x7F for 0xFF
-      if (!has_zero_byte(low_bits) && !has_zero_byte(low_bits ^ lows)) {
+      if (all_lead_bytes(word)) {
         at += 8;
         continue;
       }

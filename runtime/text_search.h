@@ -5,11 +5,10 @@
 // terminator follows it), any other byte is a character by itself. The kernels
 // here work on byte ranges [begin, end) that hold no terminator; the character
 // rules are applied on top of them by character_boundary_at_or_after and
-// is_character_boundary, which rely on one fact: the byte right after a byte
-// below 0x80 always starts a character (such a byte either is a character or
-// ends one). So the character starts near any position can be found by looking
-// back to the nearest byte below 0x80 and stepping from there, instead of
-// stepping from the first byte of the text.
+// is_character_boundary, which find the character starts near a position by
+// looking back to the nearest byte after which a character starts and stepping
+// from there (character_starts_after), instead of stepping from the first byte
+// of the text.
 //
 // Ignoring case folds only "A" to "Z" onto "a" to "z", for every byte (second
 // bytes of two-byte characters included).

@@ -41,4 +41,16 @@ TEST(CodePage936, EveryModuleStepsLikeWindows) {
   EXPECT_FALSE(is_lead_byte(static_cast<unsigned char>(0x7F)));
 }
 
+// Eight bytes at once: a word of lead bytes with any one byte put in at any
+// place is all lead bytes exactly when that byte is one.
+TEST(CodePage936, TheWordTestAgreesWithTheByteTest) {
+  for (int value = 0; value <= 0xFF; ++value) {
+    for (int place = 0; place < 8; ++place) {
+      const int shift = 8 * place;
+      const uint64_t word = (0xA1A1A1A1A1A1A1A1u & ~(uint64_t{0xFF} << shift)) | (uint64_t(value) << shift);
+      EXPECT_EQ(all_lead_bytes(word), is_lead_byte(static_cast<unsigned char>(value))) << std::hex << value;
+    }
+  }
+}
+
 }  // namespace
