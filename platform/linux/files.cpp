@@ -7,8 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <memory>
+#include <vector>
 
 #include "platform/code_pages.h"
 
@@ -17,9 +16,14 @@ namespace platform {
 const char directory_separator[] = "/";
 
 std::string current_directory() {
-  const std::unique_ptr<char, decltype(&std::free)> directory(getcwd(nullptr, 0), &std::free);
-  if (!directory) return {};
-  return utf8_to_local_string(directory.get());
+  // A buffer of our own that grows until the path fits: getcwd's own buffer
+  // would come from the C heap.
+  std::vector<char> directory(256);
+  while (getcwd(directory.data(), directory.size()) == nullptr) {
+    if (errno != ERANGE) return {};
+    directory.resize(directory.size() * 2);
+  }
+  return utf8_to_local_string(directory.data());
 }
 
 intptr_t create_file(const char* name, uint32_t desired_access, uint32_t /*share_mode*/,
