@@ -17,10 +17,12 @@
 // use them at once on different records; a thread calls platform::com_initialize
 // before its first create_object and uses its objects only on that thread.
 //
-// On Windows this is COM itself (IDispatch, type information, SAFEARRAYs). On
-// Linux a small automation layer of the platform stands in its place, with the
-// same commands, argument kinds, failure codes and message texts; its classes
-// are the HTTP request classes.
+// The commands have one half per system, and the build takes the one that
+// matches its platform folder: runtime/win32/automation.cpp is COM itself
+// (IDispatch, type information, SAFEARRAYs); runtime/linux/automation.cpp
+// drives the small automation layer of the Linux platform
+// (platform/linux/automation_layer.h), with the same commands, argument kinds,
+// failure codes and message texts; its classes are the HTTP request classes.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +30,7 @@
 #include <initializer_list>
 #include <optional>
 
+#include "platform/variant.h"
 #include "runtime/memory.h"
 #include "runtime/texts.h"
 #include "runtime/values.h"
@@ -39,42 +42,10 @@ struct AutomationObject {
   int32_t last_result;      // HRESULT of the last operation on this record; 0 when made
 };
 
-// The VARIANT types the runtime names (OLE Automation values).
-enum VariantType : uint16_t {
-  variant_empty = 0,
-  variant_int16 = 2,
-  variant_int32 = 3,
-  variant_float32 = 4,
-  variant_float64 = 5,
-  variant_date = 7,
-  variant_string = 8,
-  variant_dispatch = 9,
-  variant_error = 10,
-  variant_bool = 11,
-  variant_variant = 12,
-  variant_unknown = 13,
-  variant_int8 = 16,
-  variant_byte = 17,
-  variant_uint32 = 19,
-  variant_int64 = 20,
-  variant_array = 0x2000,
-  variant_by_reference = 0x4000,
-  variant_byte_array = variant_array | variant_byte,
-};
-
-struct Variant {
-  uint16_t type;
-  uint16_t reserved[3];
-  uint64_t value;  // numbers in their own width from the first byte; pointers likewise
-
-  template <typename T>
-  T* pointer() const {
-    uintptr_t address;
-    std::memcpy(&address, &value, sizeof address);
-    return reinterpret_cast<T*>(address);
-  }
-};
-static_assert(sizeof(Variant) == 16, "a Variant is one OLE VARIANT");
+// The bridge's values are the platform's Variants (platform/variant.h).
+using platform::Variant;
+using platform::VariantType;
+using enum platform::VariantType;
 
 // HRESULTs that callers and tests look at.
 constexpr int32_t result_ok = 0;

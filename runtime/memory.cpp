@@ -146,6 +146,8 @@ void* runtime_alloc(size_t size) { return registered(platform::heap_allocate(siz
 
 void* runtime_alloc_raw(size_t size) { return registered(platform::heap_allocate(size, false)); }
 
+void* runtime_adopt(void* block) { return block ? registered(block) : nullptr; }
+
 // A value that is not a block of the heap cannot be resized: like a failed
 // resize, it takes the out-of-memory path.
 void* runtime_realloc(void* block, size_t size) {

@@ -20,6 +20,10 @@ void* runtime_alloc(size_t size);      // zero-filled
 void* runtime_alloc_raw(size_t size);  // contents undefined
 void* runtime_realloc(void* block, size_t size);
 void runtime_free(const void* block);
+// Takes a block that another layer made with platform::heap_allocate into the
+// runtime heap, as if runtime_alloc had made it: runtime_free frees it from now
+// on. Null stays null.
+void* runtime_adopt(void* block);
 
 // True when address lies inside the running program's image (both ends included).
 bool is_in_program_image(const void* address);

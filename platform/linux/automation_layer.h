@@ -5,15 +5,17 @@
 //
 // An object is owned by the AutomationObject record that holds it (no
 // reference counts: release_object deletes it). Member arguments arrive by value
-// in call order; Variants of the layer hold VT_BSTR values as Texts and arrays
-// of bytes as ByteSets, both blocks of the runtime heap that the Variant owns.
-// Member names are matched with ASCII case ignored, as IDispatch does.
+// in call order, and the layer only reads them. Variants hold VT_BSTR values as
+// NUL-terminated code-page-936 strings and arrays of bytes as ByteSet blocks
+// (platform/code_page_936.h). The strings and byte arrays of a member's result
+// are new blocks of the process heap (platform::heap_allocate), which the caller
+// takes over. Member names are matched with ASCII case ignored, as IDispatch does.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
-#include "runtime/automation.h"
+#include "platform/variant.h"
 
 namespace platform {
 
@@ -22,6 +24,8 @@ namespace failure {
 constexpr int32_t not_implemented = int32_t(0x80004001);      // E_NOTIMPL
 constexpr int32_t unspecified = int32_t(0x80004005);          // E_FAIL
 constexpr int32_t data_pending = int32_t(0x8000000A);         // E_PENDING
+constexpr int32_t out_of_memory = int32_t(0x8007000E);        // E_OUTOFMEMORY
+constexpr int32_t not_initialized = int32_t(0x800401F0);      // CO_E_NOTINITIALIZED
 constexpr int32_t member_not_found = int32_t(0x80020003);     // DISP_E_MEMBERNOTFOUND
 constexpr int32_t type_mismatch = int32_t(0x80020005);        // DISP_E_TYPEMISMATCH
 constexpr int32_t invalid_argument = int32_t(0x80070057);     // E_INVALIDARG

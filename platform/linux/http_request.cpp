@@ -32,9 +32,11 @@
 #include <utility>
 #include <vector>
 
+#include "platform/code_page_936.h"
 #include "platform/code_pages.h"
 #include "platform/fetch_limits.h"
 #include "platform/linux/automation_layer.h"
+#include "platform/system.h"
 
 namespace platform {
 
@@ -251,6 +253,24 @@ int32_t truth_of(const Variant& value) {
 
 bool is_missing(const Variant& value) { return value.type == variant_empty || value.type == variant_error; }
 
+// A member's string or byte array result: a new block of the process heap that
+// the caller takes over (automation_layer.h); null when the heap has no room.
+char* heap_string(const std::string& text) {
+  auto* block = static_cast<char*>(heap_allocate(text.size() + 1, false));
+  if (block == nullptr) return nullptr;
+  std::memcpy(block, text.data(), text.size());
+  block[text.size()] = 0;
+  return block;
+}
+
+void* heap_byte_set(const std::vector<unsigned char>& bytes) {
+  void* block = heap_allocate(byte_set_header_size + bytes.size(), false);
+  if (block == nullptr) return nullptr;
+  write_byte_set_header(block, static_cast<int32_t>(bytes.size()));
+  std::memcpy(byte_set_bytes(block), bytes.data(), bytes.size());
+  return block;
+}
+
 // ---- The classes -------------------------------------------------------------
 
 // What a member does; the two kinds list their members in their own order.
@@ -368,7 +388,7 @@ class HttpRequest final : public AutomationInstance {
     if (!opened_) return failure::not_opened;
     forget_answer();
     CURL* handle = take_handle();
-    if (handle == nullptr) return result_com_not_initialized;
+    if (handle == nullptr) return failure::not_initialized;
     const FetchLimits limits = fetch_limits();
     const int32_t connect = timeouts_ ? timeouts_->connect : limits.connect_milliseconds;
     const int32_t silence = timeouts_ ? timeouts_->receive : limits.silence_milliseconds;
@@ -421,7 +441,8 @@ class HttpRequest final : public AutomationInstance {
 
   int32_t response_body(Variant& result) const {
     if (!answered_) return failure::data_pending;
-    void* bytes = make_byte_set(body_.data(), static_cast<int32_t>(body_.size()));
+    void* bytes = nullptr;
+    if (!body_.empty() && (bytes = heap_byte_set(body_)) == nullptr) return failure::out_of_memory;
     result.type = variant_byte_array;
     result.value = reinterpret_cast<uintptr_t>(bytes);
     return 0;
@@ -445,9 +466,10 @@ class HttpRequest final : public AutomationInstance {
       return name && strcasecmp(header.first.c_str(), name) == 0;
     });
     if (found != headers_.end()) {
+      char* value = nullptr;
+      if (!found->second.empty() && (value = heap_string(found->second)) == nullptr) return failure::out_of_memory;
       result.type = variant_string;
-      result.value = reinterpret_cast<uintptr_t>(
-          copy_text_bytes(found->second.data(), static_cast<int32_t>(found->second.size())));
+      result.value = reinterpret_cast<uintptr_t>(value);
       return 0;
     }
     if (kind_ == Kind::win_http) return failure::header_not_found;

@@ -1,7 +1,8 @@
-// The automation bridge over the Linux automation layer (automation_layer.h):
-// the same commands, failure codes and texts as over COM. The layer's members
-// take every argument by value, so a flagged cell passes its variable's value
-// and nothing is copied back.
+// The automation bridge's Linux half, over the platform's automation layer
+// (platform/linux/automation_layer.h): the same commands, failure codes and
+// texts as over COM. The layer's members take every argument by value, so a
+// flagged cell passes its variable's value and nothing is copied back; the
+// strings and byte arrays they give back become runtime values here.
 #include <strings.h>
 
 #include <cctype>
@@ -217,6 +218,9 @@ void call_member(int32_t count, const ArgCell* cells, platform::MemberKind kind,
   std::vector<Variant> arguments(static_cast<size_t>(argument_count));
   for (int32_t i = 0; i < argument_count; ++i) arguments[static_cast<size_t>(i)] = argument_of(cells[2 + i]);
   object->last_result = instance->invoke(id, arguments.data(), argument_count, result);
+  // The layer's strings and byte arrays become runtime values, freed by clear.
+  if (result.type == variant_string || result.type == variant_byte_array)
+    result.value = reinterpret_cast<uintptr_t>(runtime_adopt(result.pointer<void>()));
   for (Variant& argument : arguments) clear(argument);
 }
 

@@ -1,4 +1,4 @@
-// The automation bridge over COM: IDispatch late binding, guided by the object's
+// The automation bridge's Windows half, over COM: IDispatch late binding, guided by the object's
 // type information where it offers some. Texts cross into UTF-16 from code page
 // 936 (and back) whatever the system's own code page is.
 #include <windows.h>
