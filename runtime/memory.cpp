@@ -139,6 +139,9 @@ void* registered(void* block) {
 // hook that fails) ends the process at once.
 std::atomic<bool> g_shutdown_started{false};
 std::atomic<std::thread::id> g_shutdown_thread{};
+// The thread that started the runtime, the only one that runs the shutdown;
+// no thread before runtime_startup.
+std::atomic<std::thread::id> g_runtime_thread{};
 
 }  // namespace
 
@@ -195,6 +198,7 @@ void raise_runtime_error(int32_t number, int32_t routine, int32_t statement) {
 }
 
 void runtime_startup() {
+  g_runtime_thread.store(std::this_thread::get_id());
   platform::com_initialize();
   for (const SupportModuleNotify* entry = g_support_modules; *entry; ++entry)
     (*entry)(support_module_start, reinterpret_cast<intptr_t>(&runtime_service), 0);
@@ -211,7 +215,13 @@ void runtime_shutdown() {
 void runtime_exit(int32_t code) {
   if (!g_shutdown_started.exchange(true)) {
     g_shutdown_thread.store(std::this_thread::get_id());
-    runtime_shutdown();
+    // Any other thread (a chapter worker that met a fatal error) ends the
+    // process without the shutdown: the thread that started the runtime may
+    // still be using the Book, the open files and the loaded libraries, and
+    // nothing may be freed or closed under it. The system takes all of it back
+    // with the process; files were written through, nothing waits in a buffer.
+    const std::thread::id runtime_thread = g_runtime_thread.load();
+    if (runtime_thread == std::thread::id() || runtime_thread == std::this_thread::get_id()) runtime_shutdown();
     platform::exit_process(code);
   }
   // Another thread is already ending the process.

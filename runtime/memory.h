@@ -39,7 +39,10 @@ const char* runtime_error_message(int32_t number);
 void format_runtime_error(char (&buffer)[256], int32_t number, int32_t routine, int32_t statement);
 
 void runtime_startup();
-// Runs the shutdown hooks once, then ends the process with code.
+// Runs the shutdown hooks once, then ends the process with code. Only the
+// thread that called runtime_startup (any thread before that) runs the hooks;
+// called on another thread, it ends the process at once, freeing and closing
+// nothing that the other threads may still use.
 [[noreturn]] void runtime_exit(int32_t code);
 void runtime_shutdown();
 

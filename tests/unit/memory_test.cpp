@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "novel/book.h"
 #include "platform/os.h"
 #include "unit/fatal_box.h"
 
@@ -165,6 +166,33 @@ TEST(RuntimeErrorDeathTest, ShowsTheBoxThenRunsEveryHookAndExitsWithZero) {
       testing::ExitedWithCode(0),
       expected_box("error", k_error_4_text, platform::message_box_icon_error) +
           "\\[program\\]\\[files\\]\\[libraries\\]$");
+}
+
+// A chapter worker meets a fatal error (a bad index into the Book's lists)
+// while the main thread still reads the Book, as the download's wait does: the
+// box shows and the process ends with exit code 0, and nothing the main thread
+// holds is freed under it (which the sanitizer builds would report).
+TEST(RuntimeErrorDeathTest, OnAWorkerThreadFreesNothingTheMainThreadUses) {
+  use_threadsafe_death_tests();
+  char error_1_text[256];
+  format_runtime_error(error_1_text, 1, 0x04010185, 244);
+  EXPECT_EXIT(
+      {
+        observe_boxes_on_stderr();
+        runtime_startup();
+        create_book();
+        g_program_cleanup = [] {
+          std::fputs("[program]", stderr);
+          release_book();
+        };
+        g_book.chapter_texts.set(1, Text::copy_of("chapter one"), Location{0x04010184, 0x4d});
+        std::thread([] { g_book.chapter_texts.at(2, Location{0x04010185, 244}); }).detach();
+        for (;;) {
+          const char* text = g_book.chapter_texts.at(1, Location{0x04010184, 0x4d});
+          if (std::strlen(text) != 11) std::abort();
+        }
+      },
+      testing::ExitedWithCode(0), expected_box("error", error_1_text, platform::message_box_icon_error) + "$");
 }
 
 TEST(RuntimeExitDeathTest, SkipsHooksThatAreNotSet) {
