@@ -48,6 +48,8 @@ const char* const caption_chapters = " \xd5\xc2";                        // " ç«
 
 ApiSlot<platform::Bool(PLATFORM_API*)(platform::Window, platform::Bool)> enable_window("user32", "EnableWindow");
 
+bool g_reading_contents = false;
+
 void set_status(platform::Window window, const char* text, Location at) {
   os_call(at, platform::set_dialog_item_text, window, int32_t{StatusBox}, text);
 }
@@ -71,7 +73,10 @@ Text count_line(int32_t count, const char* what) { return count > 0 ? join(to_te
 void download(platform::Window window, Text& address) {
   // One gate paces every request of this download, the table of contents' included.
   const auto gate = std::make_shared<PaceGate>();
-  if (!download_table_of_contents(address.get(), *gate)) {
+  g_reading_contents = true;
+  const bool contents_read = download_table_of_contents(address.get(), *gate);
+  g_reading_contents = false;
+  if (!contents_read) {
     set_status(window, join(address, status_page_error).get(), at_page_error_status);
     return;
   }
@@ -96,6 +101,8 @@ void download(platform::Window window, Text& address) {
 }
 
 }  // namespace
+
+bool download_reads_contents() { return g_reading_contents; }
 
 void download_novel(platform::Window window) {
   const platform::Window button = os_call(at_get_button, platform::get_dialog_item, window, int32_t{DownloadButton});

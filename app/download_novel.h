@@ -6,3 +6,8 @@
 #include "platform/os.h"
 
 void download_novel(platform::Window window);
+
+// True while a download reads its table of contents, before any chapter is
+// fetched: the fetches then run on the main thread and keep the dialog
+// answering while they wait.
+bool download_reads_contents();

@@ -2,6 +2,7 @@
 
 #include "app/download_novel.h"
 #include "runtime/binding.h"
+#include "runtime/memory.h"
 #include "runtime/text_commands.h"
 
 platform::Handle g_icon = nullptr;
@@ -42,6 +43,10 @@ intptr_t PLATFORM_API main_dialog_proc(platform::Window window, uint32_t message
     // A download that is running goes on to its end; the dialog manager returns
     // from dialog_box_param once control is back in its own loop.
     os_call(Location{routine, 3}, end_dialog.get(), window, intptr_t{0});
+    // While the table of contents is read there is nothing to save yet, and its
+    // fetches and retries could keep the hidden program running for minutes:
+    // the program ends now.
+    if (download_reads_contents()) runtime_exit(0);
     return 1;
   }
   if (message == platform::message_size) return 1;

@@ -5,7 +5,8 @@
 // message_init_dialog it gives the window the application icon, a click on
 // DownloadButton runs the whole download (download_novel, which returns only
 // when it has finished), and the close box ends the dialog through the user32
-// EndDialog entry bound at first use.
+// EndDialog entry bound at first use (and the program at once while a download
+// reads its table of contents).
 // Everything runs on the main thread, but the procedure is re-entered while a
 // download waits and keeps the dialog answering: nothing here assumes it is not
 // nested.

@@ -19,6 +19,7 @@
 #include "platform/linux/http_request.h"
 
 #include <curl/curl.h>
+#include <glib.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -29,6 +30,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -226,6 +228,29 @@ int watch_silence(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return 1;  // ends the transfer
 }
 
+// Performs the transfer that handle is set up for. On the thread that runs the
+// dialog (the one that owns GLib's default main context, which a dialog's
+// procedure runs inside) the transfer goes to a thread of its own, and this
+// thread goes on dispatching the context's events until it is done, as the
+// Windows classes keep a window's messages flowing during a synchronous send:
+// the window redraws, answers the accessibility bus and its close box, and its
+// procedure may run, re-entered, before this returns. Any other thread (a
+// chapter worker, a test) performs the transfer itself.
+CURLcode perform(CURL* handle) {
+  GMainContext* context = g_main_context_default();
+  if (!g_main_context_is_owner(context)) return curl_easy_perform(handle);
+  std::atomic<bool> done{false};
+  CURLcode code = CURLE_OK;
+  std::thread transfer([&] {
+    code = curl_easy_perform(handle);
+    done.store(true);
+    g_main_context_wakeup(context);
+  });
+  while (!done.load()) g_main_context_iteration(context, TRUE);
+  transfer.join();
+  return code;
+}
+
 // A whole-number argument, or nothing when it is of no such type.
 std::optional<int64_t> integer_of(const Variant& value) {
   switch (value.type) {
@@ -418,7 +443,7 @@ class HttpRequest final : public AutomationInstance {
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, receive_header);
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer);
-    const CURLcode code = curl_easy_perform(handle);
+    const CURLcode code = perform(handle);
     long answer_status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &answer_status);
     give_back_handle(handle);

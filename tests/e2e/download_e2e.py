@@ -20,8 +20,9 @@ itself inside a private D-Bus session for that. On Windows the dialog driver
 Besides the generated novel sites it downloads from pages as
 real novel sites serve them (tests/fixtures/sites/real_sites.py), from servers
 that throttle or fail now and then, the hanging chapter on Windows too, a
-chapter that is only a picture, the progress in the caption, and an address of
-more than 60 characters, pasted on Windows and typed on Linux.
+chapter that is only a picture, the progress in the caption, an address of
+more than 60 characters, pasted on Windows and typed on Linux, and on Linux a
+table of contents that hangs while the dialog is read and closed.
 """
 import argparse
 import atexit
@@ -662,6 +663,32 @@ class Suite:
         finally:
             run.end()
 
+    # -- Linux: a table of contents that hangs ------------------------------------------------
+
+    def run_held_contents(self):
+        """While the fetch of a table of contents is held by the server, the dialog
+        answers the accessibility bus, its button stays disabled, and its close box
+        ends the program."""
+        folder = self.folder("held-contents")
+        path = "/silent/held/"
+        run = self.run_class(self.args, folder)
+        try:
+            run.type_address(self.server.address(path))
+            run.press_download()
+            until = time.time() + 60
+            while self.server.stats()["requests"].get(path, 0) == 0 and time.time() < until:
+                time.sleep(0.2)
+            status = run.status()
+            check(status is not None, "while the table of contents hangs, the status box is read: %s" % shown(status))
+            check(not run.button_enabled(), "while the table of contents hangs, the button stays disabled")
+            run.press_close_box()
+            code = run.wait_exit(60)
+            check(code == 0, "the close box while the table of contents hangs ends the program (%s)" % code)
+            requests = self.server.stats()["requests"].get(path, 0)
+            check(requests == 1, "all of it while the first fetch was held: %d request(s)" % requests)
+        finally:
+            run.end()
+
     # -- Linux: a second command during a download (no user or process can send one) --------
 
     def run_second_command(self):
@@ -750,6 +777,8 @@ class Suite:
             self.run_real_sites()
             if self.args.second_command:
                 self.run_second_command()
+            if self.args.platform == "linux":
+                self.run_held_contents()
             trips = self.round_trips
             check(len(trips) >= 8 and max(trips) <= 1.5, "the dialog answers within 1.5 s while ten workers download "
                   "(%d round trips, longest %.3f s)" % (len(trips), max(trips) if trips else -1))
