@@ -1,6 +1,6 @@
-// The value that automation members take and give: an OLE VARIANT of 16 bytes
-// (a 16-bit type, three reserved words, an 8-byte value), and the types the
-// program names. The runtime's automation bridge (runtime/automation.h) keeps
+// The value that automation members take and give: an OLE VARIANT (a 16-bit
+// type, three reserved words, then the value), and the types the program
+// names. The runtime's automation bridge (runtime/automation.h) keeps
 // its values in it on both systems; on Windows it is the system's own VARIANT,
 // on Linux the platform's automation layer (platform/linux/automation_layer.h)
 // speaks it. What a Variant's pointer holds, and who frees it, is up to the
@@ -38,7 +38,13 @@ enum VariantType : uint16_t {
 struct Variant {
   uint16_t type;
   uint16_t reserved[3];
-  uint64_t value;  // numbers in their own width from the first byte; pointers likewise
+  // The value part is as wide as a VARIANT's widest member, a record (two
+  // pointers): 8 bytes on 32-bit systems, 16 on 64-bit ones, where a Variant is
+  // 24 bytes. The bridge never makes or reads a record; it only keeps the size.
+  union {
+    uint64_t value;  // numbers in their own width from the first byte; pointers likewise
+    void* record[2];
+  };
 
   template <typename T>
   T* pointer() const {
@@ -47,6 +53,6 @@ struct Variant {
     return reinterpret_cast<T*>(address);
   }
 };
-static_assert(sizeof(Variant) == 16, "a Variant is one OLE VARIANT");
+static_assert(sizeof(Variant) == 8 + 2 * sizeof(void*), "a Variant is one OLE VARIANT");
 
 }  // namespace platform
