@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -84,7 +85,7 @@ struct TagMatch {
 template <typename Matcher>
 std::string replace_matches(std::string_view block, Matcher&& matcher) {
   std::string out;
-  out.reserve(block.size() + block.size() / 4 + 1);
+  out.reserve(block.size() + 64);
   size_t copied = 0;
   size_t at = find_character(block, 0, '<');
   while (at != not_found) {
@@ -155,11 +156,12 @@ size_t line_break_tag_end(std::string_view block, size_t at) {
 // tags in all their spellings become "<br/>", and every other tag ("<" and an
 // ASCII letter, "/" or "!" up to the next ">") goes. Two passes, because a
 // script element that goes can join what stood around it into one tag.
-std::string without_tags(std::string_view block) {
-  const std::string without_scripts = replace_matches(block, [](std::string_view text, size_t at) {
+std::string without_tags(std::string block) {
+  std::string without_scripts = replace_matches(block, [](std::string_view text, size_t at) {
     if (const size_t end = paragraph_end_tag_end(text, at)) return TagMatch{end, line_break_tag};
     return TagMatch{script_element_end(text, at), {}};
   });
+  block = std::string();  // only one copy of a large block at a time
   // Once no ">" follows some position, none follows any later one either:
   // remembering that keeps a block full of "<" without ">" linear.
   size_t no_close_from = not_found;
@@ -230,44 +232,50 @@ Reference reference_at(std::string_view text, size_t at) {
   return {end + 1, {}, unit};
 }
 
-// The text with its references replaced, in one pass from left to right: what
-// a reference gives is not read again ("&amp;lt;" gives "&lt;"). The characters
+// Replaces the text's references, in one pass from left to right: what a
+// reference gives is not read again ("&amp;lt;" gives "&lt;"). The characters
 // of numeric references are converted all at once.
-std::string with_references_decoded(std::string_view text) {
-  if (text.find('&') == std::string_view::npos) return std::string(text);
+void decode_references(std::string& text) {
+  if (text.find('&') == std::string::npos) return;
   std::u16string units;
+  bool any = false;
   for (size_t at = find_character(text, 0, '&'); at != not_found;) {
     const Reference reference = reference_at(text, at);
     if (reference.unit != 0) units.push_back(reference.unit);
+    any = any || reference.length != 0;
     at = find_character(text, at + std::max<size_t>(reference.length, 1), '&');
   }
+  if (!any) return;
   const std::string characters = units_to_local(units);
   size_t next_character = 0;
-
-  std::string out;
-  out.reserve(text.size());
+  // No reference is shorter than what it gives, so this works in place.
+  size_t kept = 0;
   size_t copied = 0;
+  auto keep = [&text, &kept](std::string_view bytes) {
+    std::memmove(text.data() + kept, bytes.data(), bytes.size());
+    kept += bytes.size();
+  };
   for (size_t at = find_character(text, 0, '&'); at != not_found;) {
     const Reference reference = reference_at(text, at);
     if (reference.length == 0) {
       at = find_character(text, at + 1, '&');
       continue;
     }
-    out.append(text.substr(copied, at - copied));
+    keep(std::string_view(text).substr(copied, at - copied));
     if (reference.unit == 0) {
-      out.append(reference.bytes);
+      keep(reference.bytes);
     } else if (next_character < characters.size()) {
       const size_t width = character_width(characters.data(), next_character, characters.size());
-      out.append(characters, next_character, width);
+      keep(std::string_view(characters).substr(next_character, width));
       next_character += width;
     } else {
-      out.push_back('?');
+      keep("?");
     }
     copied = at + reference.length;
     at = find_character(text, copied, '&');
   }
-  out.append(text.substr(copied));
-  return out;
+  keep(std::string_view(text).substr(copied));
+  text.resize(kept);
 }
 
 // ---- Line ends, line breaks, trimming ------------------------------------------------------
@@ -275,36 +283,34 @@ std::string with_references_decoded(std::string_view text) {
 // "&nbsp;", blanks, tabs, CR and LF go (the page's own line ends are never
 // line ends of the text); then "<br/><br/>" and every other "<br/>" become one
 // CR LF each.
-std::string with_line_breaks(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
+void sort_out_line_breaks(std::string& text) {
+  // Both steps only ever shorten the text, so they work in place.
+  size_t kept = 0;
   for (size_t at = 0; at < text.size();) {
     const auto byte = static_cast<unsigned char>(text[at]);
     if (byte == ' ' || byte == '\t' || byte == '\r' || byte == '\n') {
       ++at;
-    } else if (byte == '&' && text.substr(at, 6) == "&nbsp;") {
+    } else if (byte == '&' && text.compare(at, 6, "&nbsp;") == 0) {
       at += 6;
     } else {
       const size_t width = character_width(text.data(), at, text.size());
-      out.append(text.data() + at, width);
-      at += width;
+      for (size_t i = 0; i < width; ++i) text[kept++] = text[at++];
     }
   }
-  // A line break is shorter than the tag it replaces, so this works in place.
-  size_t kept = 0;
-  for (size_t at = 0; at < out.size();) {
-    if (std::string_view(out).substr(at, line_break_tag.size()) == line_break_tag) {
+  text.resize(kept);
+  kept = 0;
+  for (size_t at = 0; at < text.size();) {
+    if (text[at] == '<' && text.compare(at, line_break_tag.size(), line_break_tag) == 0) {
       at += line_break_tag.size();
-      if (std::string_view(out).substr(at, line_break_tag.size()) == line_break_tag) at += line_break_tag.size();
-      out[kept++] = '\r';
-      out[kept++] = '\n';
+      if (text.compare(at, line_break_tag.size(), line_break_tag) == 0) at += line_break_tag.size();
+      text[kept++] = '\r';
+      text[kept++] = '\n';
       continue;
     }
-    const size_t width = character_width(out.data(), at, out.size());
-    for (size_t i = 0; i < width; ++i) out[kept++] = out[at++];
+    const size_t width = character_width(text.data(), at, text.size());
+    for (size_t i = 0; i < width; ++i) text[kept++] = text[at++];
   }
-  out.resize(kept);
-  return out;
+  text.resize(kept);
 }
 
 // The text without the ASCII white space at its two ends (whole characters);
@@ -327,8 +333,11 @@ Text trimmed(std::string_view text) {
 
 // The chapter text of a block's content: tags handled, references decoded,
 // line ends and line breaks sorted out, the white space at the ends trimmed.
-Text cleaned_text(std::string_view content) {
-  return trimmed(with_line_breaks(with_references_decoded(without_tags(content))));
+Text cleaned_text(std::string content) {
+  std::string text = without_tags(std::move(content));
+  decode_references(text);
+  sort_out_line_breaks(text);
+  return trimmed(text);
 }
 
 // ---- Containers ----------------------------------------------------------------------------
@@ -343,24 +352,22 @@ Text cleaned_text(std::string_view content) {
 
 enum class ContainerName : uint8_t { div, td, article, section, main, body };
 
+// True when the tag name is lower_case in any case.
+bool names(std::string_view name, std::string_view lower_case) {
+  return name.size() == lower_case.size() &&
+         std::equal(name.begin(), name.end(), lower_case.begin(),
+                    [](char a, char b) { return g_lower_case_map[static_cast<unsigned char>(a)] == b; });
+}
+
 // The container that a tag name names, if any.
 std::optional<ContainerName> container_named(std::string_view name) {
   static constexpr std::pair<std::string_view, ContainerName> containers[] = {
       {"div", ContainerName::div},         {"td", ContainerName::td},     {"article", ContainerName::article},
       {"section", ContainerName::section}, {"main", ContainerName::main}, {"body", ContainerName::body}};
   for (const auto& [known, container] : containers) {
-    if (name.size() == known.size() && std::equal(name.begin(), name.end(), known.begin(), [](char a, char b) {
-          return g_lower_case_map[static_cast<unsigned char>(a)] == b;
-        }))
-      return container;
+    if (names(name, known)) return container;
   }
   return std::nullopt;
-}
-
-bool names(std::string_view name, std::string_view lower_case) {
-  return name.size() == lower_case.size() &&
-         std::equal(name.begin(), name.end(), lower_case.begin(),
-                    [](char a, char b) { return g_lower_case_map[static_cast<unsigned char>(a)] == b; });
 }
 
 // A nested container, from its start tag to where it ends.
@@ -438,7 +445,8 @@ class ContainerScan {
     size_t name_end = end_tag ? after + 1 : after;
     while (name_end < close && is_ascii_letter_or_digit(static_cast<unsigned char>(page_[name_end]))) ++name_end;
     const std::string_view name = page_.substr(end_tag ? after + 1 : after, name_end - after - (end_tag ? 1 : 0));
-    if (!end_tag && (names(name, "script") || names(name, "style"))) return script_element_end(page_, at);
+    if (!end_tag && (names(name, "script") || names(name, "style")))
+      return std::max(script_element_end(page_, at), close + 1);
     if (names(name, "a")) {
       if (end_tag) {
         link_depth_ = 0;
@@ -450,6 +458,7 @@ class ContainerScan {
         close_named(*container, at);
       } else {
         open_.push_back({*container, at, close + 1, children_.size(), 0, next_order_++});
+        ++open_counts_[size_t(*container)];
       }
     }
     return close + 1;
@@ -458,6 +467,9 @@ class ContainerScan {
   // An end tag at at: closes the innermost open container of its name and
   // every one opened inside it; ignored when none is open.
   void close_named(ContainerName name, size_t at) {
+    // Without the count, end tags of no open container would each walk the
+    // whole stack; with it, every step of a walk closes a container.
+    if (open_counts_[size_t(name)] == 0) return;
     for (size_t i = open_.size(); i > 0; --i) {
       if (open_[i - 1].name == name) {
         close_down_to(i - 1, at);
@@ -478,6 +490,7 @@ class ContainerScan {
   void close_innermost(size_t end) {
     const OpenContainer container = open_.back();
     open_.pop_back();
+    --open_counts_[size_t(container.name)];
     const std::string_view start_tag = page_.substr(container.begin, container.content_begin - container.begin);
     const bool is_block = container.score > fewest_high_bytes_rejected &&
                           (!result_.has_block || container.score > block_score_ ||
@@ -486,7 +499,7 @@ class ContainerScan {
     if (is_block || is_tagged) {
       std::string content = content_of(container, end);
       if (is_tagged) {
-        if (Text text = cleaned_text(content); !text.empty()) {
+        if (Text text = cleaned_text(is_block ? content : std::move(content)); !text.empty()) {
           result_.tagged_text = std::move(text);
           tagged_order_ = container.order;
         }
@@ -521,7 +534,8 @@ class ContainerScan {
   std::string_view wanted_;
   std::vector<OpenContainer> open_;
   std::vector<Span> children_;
-  size_t link_depth_ = 0;  // the number of open containers when the link began, plus 1; 0 outside links
+  std::array<size_t, 6> open_counts_{};  // open containers of each name
+  size_t link_depth_ = 0;                // the number of open containers when the link began, plus 1; 0 outside links
   size_t no_close_from_ = not_found;
   uint64_t next_order_ = 0;
   uint64_t block_score_ = 0;
@@ -552,7 +566,8 @@ std::string without_blanks(std::string_view text) {
 // A chapter name as its echo in the text would read: references decoded,
 // "&nbsp;", CR and LF gone, and no blanks.
 std::string name_as_text(std::string_view name) {
-  const std::string decoded = with_references_decoded(name);
+  std::string decoded(name);
+  decode_references(decoded);
   std::string out;
   out.reserve(decoded.size());
   for (size_t at = 0; at < decoded.size();) {
@@ -579,15 +594,15 @@ Text searchable_page(Text page) {
 }
 
 ChapterPageText chapter_text_of(const char* page) {
-  const ScanResult scan = ContainerScan(view_of(page), {}).run();
+  ScanResult scan = ContainerScan(view_of(page), {}).run();
   if (!scan.has_block) return {};
-  return {cleaned_text(scan.block_content), text_of(scan.block_start_tag)};
+  return {cleaned_text(std::move(scan.block_content)), text_of(scan.block_start_tag)};
 }
 
 Text follow_page_text(const char* page, const char* block_start_tag) {
   ScanResult scan = ContainerScan(view_of(page), view_of(block_start_tag)).run();
   if (!scan.tagged_text.empty()) return std::move(scan.tagged_text);
-  return scan.has_block ? cleaned_text(scan.block_content) : Text();
+  return scan.has_block ? cleaned_text(std::move(scan.block_content)) : Text();
 }
 
 Text chapter_text_of_page(Text page) { return chapter_text_of(searchable_page(std::move(page)).get()).text; }

@@ -250,8 +250,11 @@ TEST(ChapterText, ArbitraryBytesNeverLeadOutOfThePage) {
     // Every CR and LF of the text is one of a CR LF pair, and no white space
     // stands at its ends.
     for (size_t at = 0; at < text.size(); at += character_width(text.data(), at, text.size())) {
-      if (text[at] == '\r') ASSERT_EQ(text.substr(at, 2), "\r\n") << shown(page);
-      if (text[at] == '\n') ASSERT_TRUE(at > 0 && text[at - 1] == '\r') << shown(page);
+      if (text[at] == '\r') {
+        ASSERT_EQ(text.substr(at, 2), "\r\n") << shown(page);
+      } else if (text[at] == '\n') {
+        ASSERT_TRUE(at > 0 && text[at - 1] == '\r') << shown(page);
+      }
     }
     if (!text.empty()) {
       ASSERT_NE(text.front(), ' ');
