@@ -47,7 +47,8 @@ void check_chapter_text(const Text& text, std::string_view page) {
   if (text.empty()) return;
   const std::string_view bytes = text.c_str();
   FUZZ_CHECK(bytes.size() <= page.size());
-  FUZZ_CHECK(std::any_of(bytes.begin(), bytes.end(), [](char byte) { return static_cast<unsigned char>(byte) >= 0x80; }));
+  FUZZ_CHECK(
+      std::any_of(bytes.begin(), bytes.end(), [](char byte) { return static_cast<unsigned char>(byte) >= 0x80; }));
   FUZZ_CHECK(!is_white_space(static_cast<unsigned char>(bytes.front())));
   const bool tags_possible = may_give_tags(page);
   size_t last_start = 0;
