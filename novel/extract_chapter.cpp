@@ -252,6 +252,7 @@ void decode_references(std::string& text) {
   size_t kept = 0;
   size_t copied = 0;
   auto keep = [&text, &kept](std::string_view bytes) {
+    if (bytes.empty()) return;
     std::memmove(text.data() + kept, bytes.data(), bytes.size());
     kept += bytes.size();
   };
