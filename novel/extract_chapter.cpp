@@ -152,16 +152,25 @@ size_t line_break_tag_end(std::string_view block, size_t at) {
   return end < block.size() && block[end] == '>' ? end + 1 : 0;
 }
 
+// A block's content: as it stands in the page, or a copy with its nested
+// containers replaced when it has any.
+struct BlockContent {
+  std::string copy;
+  std::string_view page;
+
+  std::string_view bytes() const { return copy.empty() ? page : copy; }
+};
+
 // Paragraph ends become "<br/>", script and style elements go whole, line-break
 // tags in all their spellings become "<br/>", and every other tag ("<" and an
 // ASCII letter, "/" or "!" up to the next ">") goes. Two passes, because a
 // script element that goes can join what stood around it into one tag.
-std::string without_tags(std::string block) {
-  std::string without_scripts = replace_matches(block, [](std::string_view text, size_t at) {
+std::string without_tags(BlockContent block) {
+  std::string without_scripts = replace_matches(block.bytes(), [](std::string_view text, size_t at) {
     if (const size_t end = paragraph_end_tag_end(text, at)) return TagMatch{end, line_break_tag};
     return TagMatch{script_element_end(text, at), {}};
   });
-  block = std::string();  // only one copy of a large block at a time
+  block.copy = std::string();  // only one copy of a large block at a time
   // Once no ">" follows some position, none follows any later one either:
   // remembering that keeps a block full of "<" without ">" linear.
   size_t no_close_from = not_found;
@@ -334,7 +343,7 @@ Text trimmed(std::string_view text) {
 
 // The chapter text of a block's content: tags handled, references decoded,
 // line ends and line breaks sorted out, the white space at the ends trimmed.
-Text cleaned_text(std::string content) {
+Text cleaned_text(BlockContent content) {
   std::string text = without_tags(std::move(content));
   decode_references(text);
   sort_out_line_breaks(text);
@@ -390,7 +399,7 @@ struct OpenContainer {
 // equal ones) and, when a start tag was asked for, the text of the first
 // container with that start tag whose text is not empty.
 struct ScanResult {
-  std::string block_content;
+  BlockContent block_content;
   std::string_view block_start_tag;
   bool has_block = false;
   Text tagged_text;
@@ -498,7 +507,7 @@ class ContainerScan {
                            (container.score == block_score_ && container.order < block_order_));
     const bool is_tagged = !wanted_.empty() && start_tag == wanted_ && container.order < tagged_order_;
     if (is_block || is_tagged) {
-      std::string content = content_of(container, end);
+      BlockContent content = content_of(container, end);
       if (is_tagged) {
         if (Text text = cleaned_text(is_block ? content : std::move(content)); !text.empty()) {
           result_.tagged_text = std::move(text);
@@ -518,8 +527,11 @@ class ContainerScan {
   }
 
   // The container's content up to end, each nested container replaced by
-  // "<br/>" so that the text on either side never runs together.
-  std::string content_of(const OpenContainer& container, size_t end) const {
+  // "<br/>" so that the text on either side never runs together; no copy
+  // when nothing is nested in it.
+  BlockContent content_of(const OpenContainer& container, size_t end) const {
+    if (children_.size() == container.first_child)
+      return {std::string(), page_.substr(container.content_begin, end - container.content_begin)};
     std::string content;
     size_t copied = container.content_begin;
     for (size_t i = container.first_child; i < children_.size(); ++i) {
@@ -528,7 +540,7 @@ class ContainerScan {
       copied = children_[i].end;
     }
     content.append(page_.substr(copied, end - copied));
-    return content;
+    return {std::move(content), {}};
   }
 
   std::string_view page_;
