@@ -12,6 +12,7 @@
 #include "novel/book.h"
 #include "novel/book_file_name.h"
 #include "novel/chapter_pages.h"
+#include "novel/extract_chapter.h"
 #include "novel/site_lines.h"
 #include "runtime/files.h"
 #include "runtime/support_modules.h"
@@ -135,20 +136,22 @@ std::string_view text_part(std::string_view name, std::string_view stored) {
   return stored.substr(name.size() + 2, stored.size() - name.size() - 4);
 }
 
-// Lines that stand in most chapters, the site's own notices, leave every chapter.
-void drop_site_lines() {
+// The book is put together: a first line that repeats the chapter's name
+// leaves each chapter, then lines that stand in most chapters, the site's own
+// notices, leave every chapter.
+void put_book_together() {
   const int32_t n = g_book.chapter_urls.count();
   std::vector<Text> texts;
+  std::vector<int32_t> lengths;
   texts.reserve(static_cast<size_t>(n));
+  lengths.reserve(static_cast<size_t>(n));
   for (int32_t i = 1; i <= n; ++i) {
     const char* const name = g_book.chapter_names.at(i, at_site_lines);
     const char* const stored = g_book.chapter_texts.at(i, at_site_lines);
     const std::string text(text_part(name ? name : "", stored ? stored : ""));
-    texts.push_back(Text::copy_of(text.c_str()));
+    lengths.push_back(static_cast<int32_t>(text.size()));
+    texts.push_back(without_title_echo(name, text.c_str()));
   }
-  std::vector<int32_t> lengths;
-  lengths.reserve(texts.size());
-  for (const Text& text : texts) lengths.push_back(text.length());
   remove_site_lines(texts);
   for (int32_t i = 1; i <= n; ++i) {
     const Text& text = texts[static_cast<size_t>(i - 1)];
@@ -194,7 +197,7 @@ ChapterDownloadResult download_chapters(const ChapterDownloadOptions& options) {
     download->open = false;
     incomplete = download->incomplete;
   }
-  drop_site_lines();
+  put_book_together();
   ChapterDownloadResult result = write_book_file();
   result.chapters_incomplete = incomplete;
   return result;

@@ -35,6 +35,12 @@ int32_t multi_byte_to_utf16(uint32_t code_page, const char* text, int32_t length
 // bytes of code_page, with the same measuring and failure rules.
 int32_t utf16_to_multi_byte(uint32_t code_page, const char16_t* units, int32_t length, char* bytes, int32_t capacity);
 
+// utf16_to_multi_byte without best fit: every character that code_page lacks
+// becomes "?", where Windows would otherwise write a look-alike of some of them.
+// iconv has no best fit, so on Linux both are the same.
+int32_t utf16_to_multi_byte_exact(uint32_t code_page, const char16_t* units, int32_t length, char* bytes,
+                                  int32_t capacity);
+
 // Convenience forms for the operating-system boundary (no terminator inside).
 std::u16string local_to_utf16(std::string_view local);
 std::string utf16_to_local(std::u16string_view units);

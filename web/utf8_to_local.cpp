@@ -1,6 +1,7 @@
 #include "web/utf8_to_local.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 
@@ -41,8 +42,64 @@ Text searchable_page(Text page) {
 }
 
 Text utf8_to_local(const char* page) {
-  const ByteSet units = text_to_utf16(page);
-  return utf16_to_text(units, platform::code_page::gbk);
+  ByteSet buffer = text_to_utf16(page);
+  if (buffer.get() == nullptr) return Text();
+  // Each character's stand-in is written over the units in place: it never
+  // takes more units than the character.
+  auto* const units = reinterpret_cast<char16_t*>(byte_set_bytes(buffer.get()));
+  const size_t count = static_cast<size_t>(buffer.size()) / 2;
+  size_t kept = 0;
+  for (size_t i = 0; i < count && units[i] != 0; ++i) {
+    uint32_t code = units[i];
+    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+      ++i;
+    }
+    if (const char16_t stand_in = local_stand_in(code)) units[kept++] = stand_in;
+  }
+  if (kept == 0) return Text();
+  const int32_t length = static_cast<int32_t>(kept);
+  const int32_t needed = platform::utf16_to_multi_byte_exact(platform::code_page::gbk, units, length, nullptr, 0);
+  if (needed < 1) return Text();
+  Text result = Text::adopt(static_cast<char*>(runtime_alloc(static_cast<size_t>(needed) + 1)));
+  const int32_t written =
+      platform::utf16_to_multi_byte_exact(platform::code_page::gbk, units, length, result.get(), needed);
+  if (written < 1) return Text();
+  result.get()[written] = 0;
+  return result;
+}
+
+char16_t local_stand_in(uint32_t code) {
+  switch (code) {
+    case 0x2001:
+    case 0x2003: return 0x3000;
+    case 0x00A0:
+    case 0x2002:
+    case 0x202F:
+    case 0x205F: return u' ';
+    case 0x200B:
+    case 0x200C:
+    case 0x200D:
+    case 0x2060:
+    case 0xFEFF: return 0;
+    case 0x30FB: return 0x00B7;
+    default: break;
+  }
+  if (code >= 0x2004 && code <= 0x200A) return u' ';
+  if (code == 0 || (code >= 0xD800 && code <= 0xDFFF) || code > 0xFFFF) return u'?';
+  return static_cast<char16_t>(code);
+}
+
+std::string units_to_local(std::u16string_view units) {
+  if (units.empty() || units.size() > INT32_MAX / 2) return {};
+  const auto length = static_cast<int32_t>(units.size());
+  const int32_t needed =
+      platform::utf16_to_multi_byte_exact(platform::code_page::gbk, units.data(), length, nullptr, 0);
+  std::string bytes(static_cast<size_t>(std::max(needed, 0)), '\0');
+  if (needed > 0)
+    bytes.resize(static_cast<size_t>(std::max(
+        platform::utf16_to_multi_byte_exact(platform::code_page::gbk, units.data(), length, bytes.data(), needed), 0)));
+  return bytes;
 }
 
 ByteSet text_to_utf16(const char* text, OptionalInt code_page) {

@@ -225,4 +225,9 @@ int32_t utf16_to_multi_byte(uint32_t code_page, const char16_t* units, int32_t l
   return deliver<char>(converted, bytes, capacity);
 }
 
+int32_t utf16_to_multi_byte_exact(uint32_t code_page, const char16_t* units, int32_t length, char* bytes,
+                                  int32_t capacity) {
+  return utf16_to_multi_byte(code_page, units, length, bytes, capacity);
+}
+
 }  // namespace platform

@@ -22,4 +22,13 @@ int32_t utf16_to_multi_byte(uint32_t code_page, const char16_t* units, int32_t l
                              nullptr, nullptr);
 }
 
+int32_t utf16_to_multi_byte_exact(uint32_t code_page, const char16_t* units, int32_t length, char* bytes,
+                                  int32_t capacity) {
+  if (units == nullptr || length == 0 || length < -1 || capacity < 0) return 0;
+  // UTF-8 takes no such flag, and has every character anyway.
+  const DWORD flags = code_page == code_page::utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  return WideCharToMultiByte(windows_code_page(code_page), flags, reinterpret_cast<LPCWSTR>(units), length, bytes,
+                             capacity, nullptr, nullptr);
+}
+
 }  // namespace platform

@@ -54,7 +54,7 @@ FINAL_ENDINGS = (DONE, NOT_SAVED, PAGE_ERROR)
 PROGRESS = re.compile("^" + CAPTION + r" - 已读 (\d+)/(\d+) 章$")
 
 # Real-site pages, downloaded one after the other in one program.
-REAL_SITE_NAMES = ["biquge", "paged", "paged2", "forms", "split", "split2", "sitelines", "tags"]
+REAL_SITE_NAMES = ["biquge", "paged", "paged2", "forms", "split", "split2", "sitelines", "tags", "layouts"]
 PASTED = "biquge"  # its address is longer than 60 characters
 
 # Servers that throttle or fail now and then, one server each, all serving the

@@ -8,6 +8,7 @@
 #include "fixture_server.h"
 #include "novel/book.h"
 #include "page_fixtures.h"
+#include "runtime/code_page_936.h"
 
 namespace {
 
@@ -27,41 +28,43 @@ std::string chapter_of(const std::string& page) {
 
 // ---- The block ---------------------------------------------------------------------------
 
-TEST(ChapterText, FirstBlockThatPassesBothThresholdsIsTheChapter) {
-  const std::string navigation = "<div class=\"nav\">" + std::string(300, 'a') + prose(20) + "</div>";
-  const std::string short_prose = "<div>" + prose(100) + "</div>";
+// Page layouts of real sites, each with what a reader sees as its chapter.
+TEST(ChapterText, TheBlockIsTheContainerWithTheMostOwnText) {
+  const std::string p = prose(320), q = prose(400), notice = gbk("阅读提示：") + prose(350);
+  std::string links;
+  for (int i = 0; i < 40; ++i) links += "<a href=\"/book/" + std::to_string(i) + "/\">" + prose(12) + "</a> ";
   const struct {
+    const char* layout;
     std::string page;
     std::string text;
   } cases[] = {
-      // A long first div without enough two-byte characters is passed over.
-      {navigation + "<div id=\"content\">" + prose(301) + "</div>", prose(301)},
-      {short_prose + navigation + "<div>" + prose(400) + "</div><div>" + prose(500) + "</div>", prose(400)},
-      // Exactly 600 bytes of 0x80 and above are too few, 601 enough.
-      {"<div>" + prose(300) + "</div>", ""},
-      {"<div>" + prose(300) + "\x81@</div>", prose(300) + "\x81"},
-      {"<div>" + prose(301) + "</div>", prose(301)},
-      // Searches for the markers ignore case.
-      {"<DIV ID=\"x\">" + prose(301) + "</Div>", prose(301)},
-      // A nested div ends the block at its own "</div>".
-      {"<div id=\"content\">" + prose(301) + "<div class=\"ad\">" + gbk("广告") + "</div>" + prose(5) + "</div>",
-       prose(301) + gbk("广告")},
-      // The thresholds count the raw block: a script full of two-byte
-      // characters passes them and leaves no text.
-      {"<div><script>var s='" + prose(301) + "';</script></div><div>" + prose(301) + "</div>", ""},
-      {"", ""},
-      {"<div>" + prose(400), ""},
-      {"</div>" + prose(400) + "<div>", ""},
+      {"nested ad div at the top",
+       "<div id=\"content\"><div class=\"ad\"><script>ad()</script>" + gbk("广告") + "</div>" + p + "</div>", p},
+      {"heading, date line, prose",
+       "<div class=\"txtnav\"><h1>" + gbk("第一章 开端") + "</h1><div class=\"txtinfo\"><span>2024-05-01</span>" +
+           gbk("作者") + "</div>" + p + "</div>",
+       gbk("第一章开端") + "\r\n" + p},
+      {"empty spacer", "<div id=\"nr1\"><div style=\"height:0px;\"></div>" + p + "<br/>" + q + "</div>",
+       p + "\r\n" + q},
+      {"notice before the content", "<div class=\"tip\">" + notice + "</div><div id=\"content\">" + q + "</div>", q},
+      {"table cell", "<table><tr><td class=\"x\"><p>" + p + "</p><p>" + q + "</p></td></tr></table>", p + "\r\n" + q},
+      {"links beside shorter prose",
+       "<div class=\"tuijian\">" + gbk("相关推荐") + links + "</div><div id=\"content\">" + p + "</div>", p},
+      {"no container: no text", p, ""},
+      // More than 600 bytes of 0x80 and above in the own text, not 600.
+      {"600 bytes", "<div>" + prose(300) + "</div>", ""},
+      {"601 bytes", "<div>" + prose(300) + "\x81@</div>", prose(300) + "\x81@"},
+      {"names in any case", "<SECTION ID=\"x\">" + p + "</Section>", p},
+      {"equal scores: the first", "<article>" + p + "</article><main>" + prose(320) + "x</main>", p},
+      {"unclosed containers end with the page", "<body><div>" + p, p},
+      {"an end tag closes those inside it", "<div><td><main>" + p + "</div>" + q, p},
+      {"an end tag of no open container is ignored", "<div>" + p + "</td></section>" + p + "</div>", p + p},
+      {"script and style are no own text",
+       "<div><script>var s='" + q + "';</script><style>" + q + "</style>" + p + "</div>", p},
+      {"a link ends with its container", "<div><div><a href=\"x\">" + q + "</div>" + p + "</div>", p},
+      {"a \"<\" without \">\" is text", "<div>" + p + "<" + q, p + "<" + q},
   };
-  for (const auto& c : cases) EXPECT_EQ(chapter_of(c.page), c.text) << shown(c.page.substr(0, 200));
-}
-
-TEST(ChapterText, AtMostFiveHundredBlocksAreExamined) {
-  std::string small_blocks;
-  for (int i = 0; i < 499; ++i) small_blocks += "<div>x</div>";
-  const std::string chapter = "<div>" + prose(301) + "</div>";
-  EXPECT_EQ(chapter_of(small_blocks + chapter), prose(301));
-  EXPECT_EQ(chapter_of(small_blocks + "<div>x</div>" + chapter), "");
+  for (const auto& c : cases) EXPECT_EQ(shown(chapter_of(c.page)), shown(c.text)) << c.layout;
 }
 
 // ---- Cleaning and trimming -----------------------------------------------------------------
@@ -76,12 +79,13 @@ TEST(ChapterText, MarkupBecomesLineBreaksOrNothing) {
       {a + "<br />" + b, a + "\r\n" + b},
       {a + "<br /><br />" + b, a + "\r\n" + b},
       {a + "<br/><br/><br/>" + b, a + "\r\n\r\n" + b},
-      // Line-break tags in every spelling, paragraph ends.
+      // Line-break tags in every spelling, paragraph and heading ends.
       {a + "<br>" + b, a + "\r\n" + b},
       {a + "<BR >" + b, a + "\r\n" + b},
       {a + "<Br/><br>" + b, a + "\r\n" + b},
       {a + "<br\r\n/>" + b, a + "\r\n" + b},
       {a + "</P >" + b, a + "\r\n" + b},
+      {a + "</h3\n>" + b + "</H1>" + c + "</h7>", a + "\r\n" + b + "\r\n" + c},
       {"<p>" + a + "</p><p>" + b + "</p>" + c, a + "\r\n" + b + "\r\n" + c},
       {a + "<br class=\"x\">" + b + "</pre>" + c, a + b + c},
       // Other tags, comments, script and style elements go.
@@ -90,30 +94,57 @@ TEST(ChapterText, MarkupBecomesLineBreaksOrNothing) {
       {a + "<script type=\"text/javascript\">if (x < 1 && y > 2) w('<p>" + c + "</p>');</SCRIPT >" + b, a + b},
       {a + "<Style>p > b { color: red }</style>" + b, a + b},
       // A tag ends at the first ">", a comment too.
-      {a + "<!-- 1 > 2 -->" + b, a + "2--" + b},
-      {a + "<a title=\"1>2\">" + b, a + "2\"" + b},
-      // "<scripts>" is no script element; an unclosed script runs to the end of the block.
+      {a + "<!-- 1 > 2 -->" + b, a + "2-->" + b},
+      {a + "<span title=\"1>2\">" + b, a + "2\">" + b},
       {a + "<scripts>" + c + "</scripts>" + b, a + c + b},
-      {a + "<script>var s = '" + c + "';" + b, a},
-      // A "<" that starts no tag, or has no ">" after it, is left to the cleaning rows.
-      {a + "1 < 2 > 0 <3" + b, a + "120" + "3" + b},
-      {a + "<b " + c + "x" + b, a + "b" + c + "x" + b},
+      // Prose keeps its "<", ">", "/" and letters; blanks go.
+      {a + "1 < 2 > 0, 1/2 library" + b, a + "1<2>0,1/2library" + b},
       // A "<" that is the second byte of a two-byte character starts no tag.
-      {a + "\x81</p>" + b, a + "\x81<p" + b},
-      {a + "\x81<script>" + c + "</script>" + b, a + "\x81<script" + c + b},
+      {a + "\x81</p>" + b, a + "\x81</p>" + b},
+      // References, decoded once, left to right.
+      {a + "&quot;&#39;&apos;&amp;lt;&lt;br/&gt;&#x4E2D;&#20013;&#X4e2d;&QUOT;" + b,
+       a + "\"''&lt;\r\n" + gbk("中中中") + "&QUOT;" + b},
+      {a + "&#0;&#55296;&#x1F600;&#1114112;&#12345678;&#x;&#xD6D0;&#3585;" + b, a + "????&#12345678;&#x;??" + b},
+      {a + "&#8195;&emsp;&#x2003;&#160;&#8203;&#x200D;&#xFEFF;&#12539;" + b,
+       a + full_width_blank + full_width_blank + full_width_blank + gbk("·") + b},
       {"&nbsp;&nbsp;&nbsp;&nbsp;" + a + "<br/>&nbsp;&nbsp;" + b, a + "\r\n" + b},
       {full_width_blank + full_width_blank + a + "<br/>" + full_width_blank + b,
        full_width_blank + full_width_blank + a + "\r\n" + full_width_blank + b},
-      {a + "\r\n" + b, a + b},
-      {a + "\n" + b + "\n", a + "\n" + b},
-      {a + " library a/b <p>x</p> &amp; " + b, a + "liaryabx\r\n&amp;" + b},
-      {"12. " + a + b + " (to be continued)", a + b},
-      // A last character whose second byte is below 0x80 loses that byte.
-      {a + b + "\x81@", a + b + "\x81"},
+      // The page's own line ends are never line ends of the text.
+      {a + "\r\n" + b + "\r" + c, a + b + c},
+      {"\n<p>" + a + "</p>\n<p>" + b + "</p>\n", a + "\r\n" + b},
+      // ASCII at the ends stays; white space goes.
+      {" \t12. " + a + b + " (to be continued!) \r\n", "12." + a + b + "(tobecontinued!)"},
+      {a + b + "\x81@", a + b + "\x81@"},
+      {a + b + "\x81 ", a + b + "\x81 "},
   };
   for (const auto& k : cases) {
     const std::string page = "<html><div id=\"content\">" + k.inner + "</div></html>";
-    EXPECT_EQ(shown(chapter_of(page)), shown(k.text)) << shown(k.inner);
+    EXPECT_EQ(shown(chapter_of(page)), shown(k.text)) << shown(k.inner.substr(k.inner.size() > 400 ? 320 : 0));
+  }
+}
+
+// ---- Title echoes -------------------------------------------------------------------------
+
+TEST(ChapterText, AFirstLineThatRepeatsTheNameLeaves) {
+  const std::string p = prose(20), name = gbk("第1章 开端");
+  const struct {
+    std::string name;
+    std::string text;
+    std::string result;
+  } cases[] = {
+      {name, name + "\r\n\r\n" + p, p},
+      {name, gbk("第1章　开端\t") + "\r\n" + p + "\r\n" + p, p + "\r\n" + p},
+      {gbk("第1章&nbsp;刀&amp;剑&#x3000;\r\n"), gbk("第1章 刀&剑") + "\r\n" + p, p},
+      // A line that only resembles the name stays, as does a name without prose after it.
+      {name, gbk("第1章 开端（上）") + "\r\n" + p, gbk("第1章 开端（上）") + "\r\n" + p},
+      {name, name + "\r\nabc", name + "\r\nabc"},
+      {name, name, name},
+      {name, p + "\r\n" + name + "\r\n" + p, p + "\r\n" + name + "\r\n" + p},
+      {"", gbk("　") + "\r\n" + p, gbk("　") + "\r\n" + p},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(shown(text_bytes(without_title_echo(c.name.c_str(), c.text.c_str()))), shown(c.result)) << shown(c.text);
   }
 }
 
@@ -126,7 +157,8 @@ TEST(ChapterText, TheFirstPageNamesTheStartTagOfItsBlock) {
     std::string start_tag;
   } cases[] = {
       {"<div class=\"nav\">x</div><div id=\"content\">" + prose(301) + "</div>", prose(301), "<div id=\"content\">"},
-      {"<DIV id=\"content\" data-x=\"1>2\">" + prose(301) + "</div>", prose(301), "<DIV id=\"content\" data-x=\"1>"},
+      {"<DIV id=\"content\" data-x=\"1>2\">" + prose(301) + "</div>", "2\">" + prose(301),
+       "<DIV id=\"content\" data-x=\"1>"},
       {"<div>" + prose(300) + "</div>", "", ""},
   };
   for (const auto& c : cases) {
@@ -138,8 +170,6 @@ TEST(ChapterText, TheFirstPageNamesTheStartTagOfItsBlock) {
 
 TEST(ChapterText, AFollowPagePrefersTheBlockWithTheFirstPagesStartTag) {
   const std::string start_tag = "<div id=\"content\">";
-  std::string small_blocks;
-  for (int i = 0; i < 500; ++i) small_blocks += "<div>x</div>";
   const struct {
     std::string page;
     std::string text;
@@ -147,13 +177,14 @@ TEST(ChapterText, AFollowPagePrefersTheBlockWithTheFirstPagesStartTag) {
       // The same start tag wins over an earlier block that passes the thresholds,
       // however short its own text.
       {"<div class=\"nav\">" + prose(400) + "</div>" + start_tag + prose(5) + "</div>", prose(5)},
-      {start_tag + "<script>x</script></div>" + start_tag + "12" + prose(3) + "</div>", prose(3)},
+      {start_tag + "<script>x</script></div>" + start_tag + "12" + prose(3) + "</div>", "12" + prose(3)},
+      // A nested ad slot at the top of a follow page.
+      {start_tag + "<div class=\"ad\">" + gbk("广告") + "</div>" + prose(5) + "</div>", prose(5)},
+      {start_tag + start_tag + prose(3) + "</div>" + prose(4) + "</div>", prose(4)},
       // Otherwise the page's own rule decides.
       {"<div id=\"Content\">" + prose(5) + "</div><div class=\"text\">" + prose(301) + "</div>", prose(301)},
       {"<div id=\"content\" class=\"x\">" + prose(5) + "</div>", ""},
       {start_tag + "abc</div>", ""},
-      // The scan stops after 500 blocks, as the page's own rule does.
-      {small_blocks + start_tag + prose(5) + "</div>", ""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(text_bytes(follow_page_text(c.page.c_str(), start_tag.c_str())), c.text) << shown(c.page.substr(0, 200));
@@ -179,6 +210,12 @@ TEST(ChapterText, PagesThatDeclareUtf8AreConvertedFirst) {
   // A code-page-936 page that mentions the marker in its prose is converted all
   // the same; its bytes are no UTF-8, so no block keeps enough high bytes.
   EXPECT_EQ(chapter_of("<div>" + prose(301) + "charset=utf-8</div>"), "");
+  // Em spaces indent, zero-width joiners and no-break spaces go, characters
+  // that code page 936 lacks become "?".
+  const std::string page = "<meta charset=utf-8><div>\u2003\u2003" + utf8_prose + "\u200d\u00a0\U0001F600" +
+                           utf8_prose + "<br>\u2001\u2001\u30fb\u0e01" + utf8_prose + "</div>";
+  EXPECT_EQ(shown(chapter_of(page)),
+            shown(gbk("　　") + prose(301) + "?" + prose(301) + "\r\n" + gbk("　　·") + "?" + prose(301)));
 }
 
 // ---- Fixture pages -------------------------------------------------------------------------
@@ -210,10 +247,18 @@ TEST(ChapterText, ArbitraryBytesNeverLeadOutOfThePage) {
         page += static_cast<char>(1 + random() % 255);
     }
     const std::string text = chapter_of(page);
-    // The text begins and ends with a byte of 0x80 or above, or is empty.
+    // Every CR and LF of the text is one of a CR LF pair, and no white space
+    // stands at its ends.
+    for (size_t at = 0; at < text.size(); at += character_width(text.data(), at, text.size())) {
+      if (text[at] == '\r') {
+        ASSERT_EQ(text.substr(at, 2), "\r\n") << shown(page);
+      } else if (text[at] == '\n') {
+        ASSERT_TRUE(at > 0 && text[at - 1] == '\r') << shown(page);
+      }
+    }
     if (!text.empty()) {
-      ASSERT_GE(static_cast<unsigned char>(text.front()), 0x80) << shown(page);
-      ASSERT_GE(static_cast<unsigned char>(text.back()), 0x80) << shown(page);
+      ASSERT_NE(text.front(), ' ');
+      ASSERT_NE(text.front(), '\r');
     }
   }
 }

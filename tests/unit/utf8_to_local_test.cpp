@@ -51,9 +51,14 @@ TEST(Utf8ToLocal, WhatCodePage936CannotShowBecomesTheDefaultCharacter) {
     const char* utf8;
     const char* local;
   } cases[] = {
-      {"a\xe0\xb8\x81z", "a?z"},       // a Thai letter
-      {"a\xf0\x9f\x98\x80z", "a??z"},  // an emoji: one "?" for each of its two units
-      {"\xea\xb0\x80", "?"},           // a Hangul syllable
+      {"a\xe0\xb8\x81z", "a?z"},                  // a Thai letter
+      {"a\xf0\x9f\x98\x80z", "a?z"},              // an emoji: one "?", though it takes two units
+      {"\xe3\x83\xbb\xef\xbf\xbd", "\xa1\xa4?"},  // the katakana middle dot becomes "·"
+      // Em spaces become full-width blanks, other spaces blanks; zero-width
+      // characters and the byte-order mark go.
+      {"\xe2\x80\x83\xe2\x80\x81|\xc2\xa0\xe2\x80\x82\xe2\x80\x8a\xe2\x80\xaf\xe2\x81\x9f|", "\xa1\xa1\xa1\xa1|     |"},
+      {"a\xe2\x80\x8b\xe2\x80\x8c\xe2\x80\x8d\xe2\x81\xa0\xef\xbb\xbfz", "az"},
+      {"\xea\xb0\x80", "?"},  // a Hangul syllable
       {"a\xff"
        "b",
        "a?b"},  // a byte that is never UTF-8
