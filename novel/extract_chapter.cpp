@@ -10,7 +10,7 @@
 
 #include "novel/book.h"
 #include "platform/system.h"
-#include "runtime/code_page_936.h"
+#include "platform/code_page_936.h"
 #include "runtime/text_search.h"
 #include "web/fetch_page.h"
 #include "web/utf8_to_local.h"

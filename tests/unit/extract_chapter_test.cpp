@@ -8,7 +8,7 @@
 #include "fixture_server.h"
 #include "novel/book.h"
 #include "page_fixtures.h"
-#include "runtime/code_page_936.h"
+#include "platform/code_page_936.h"
 
 namespace {
 
