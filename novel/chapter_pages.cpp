@@ -47,8 +47,8 @@ class ChapterRead {
     if (!no_http_class && retry_ < most_retries &&
         chapter_attempt_verdict(answer.status, has_text) == AttemptVerdict::transient) {
       ++retry_;
-      due_ = now + retry_delay_milliseconds(pace.delays, retry_, retry_after,
-                                            pace.random01 ? pace.random01() : random01());
+      due_ = now +
+             retry_delay_milliseconds(pace.delays, retry_, retry_after, pace.random01 ? pace.random01() : random01());
       return signs;
     }
 

@@ -41,8 +41,9 @@ Text fetch_contents_page(const char* address, PaceGate& gate, const RetryDelays&
     gate.leave(clock, ticket, signs_of(answer.status, true, retry_after));
     if (no_http_class || contents_attempt_verdict(answer.status) == AttemptVerdict::done || retry == most_retries)
       return page;
-    clock.wait_until(clock.now() + retry_delay_milliseconds(delays, retry + 1, retry_after,
-                                                            std::uniform_real_distribution<double>(0.0, 1.0)(generator)));
+    clock.wait_until(clock.now() +
+                     retry_delay_milliseconds(delays, retry + 1, retry_after,
+                                              std::uniform_real_distribution<double>(0.0, 1.0)(generator)));
   }
 }
 

@@ -138,7 +138,8 @@ void PaceGate::refuse(int64_t now, const Ticket& ticket, int64_t asked_wait) {
   hold_until_ = std::max(hold_until_, now + wait);
 
   bounds_.push_back({now + measured_span, std::max(lowest_rate, bound_after_refusal * measured)});
-  if (fresh) rate_ = rate_after_refusal * (limited_ ? std::min(measured, rate_) : measured);
+  // Only the first refusal after a good page says the requests came too fast.
+  if (fresh && refusals_in_a_row_ == 1) rate_ = rate_after_refusal * (limited_ ? std::min(measured, rate_) : measured);
   limited_ = true;
   rate_ = std::clamp(rate_, lowest_rate, std::max(lowest_rate, bound(now)));
   // At least one spacing passes before the next start, however short the wait.

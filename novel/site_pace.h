@@ -27,7 +27,9 @@
 // least, so over those 10 seconds fewer requests start than in the 10 before.
 // One burst of refused answers lowers the rate once: an answer to a request
 // that started before the last refusal only lengthens the wait and keeps its
-// own 10-second bound.
+// own 10-second bound. Nor does a refusal that comes before any page has
+// succeeded since the last one lower the rate again: it says that the site
+// still refuses, not that the requests came too fast, and doubles the wait.
 //
 // Times are milliseconds on a clock that never goes backwards. The gate's
 // decisions take the time as an argument; the blocking calls take a PaceClock,
@@ -136,9 +138,9 @@ class PaceGate {
 
   std::mutex lock_;
   bool limited_ = false;
-  double rate_ = 0;          // requests a second while limited
-  double next_slot_ = 0;     // the earliest start of the next request while limited
-  int64_t hold_until_ = 0;   // no request starts before
+  double rate_ = 0;         // requests a second while limited
+  double next_slot_ = 0;    // the earliest start of the next request while limited
+  int64_t hold_until_ = 0;  // no request starts before
   int64_t first_start_ = -1;
   int64_t last_refusal_ = INT64_MIN;
   int64_t last_growth_ = 0;

@@ -190,8 +190,8 @@ TEST(SitePace, NeverHammersASiteThatRefusesAboveItsRate) {
       if (asked[w]) {
         asked[w] = false;
         const int32_t before = gate.refusals();
-        gate.leave_at(now, tickets[w], granted[w] ? signs_of(200, true, -1)
-                                                  : signs_of(site.status, false, site.retry_after));
+        gate.leave_at(now, tickets[w],
+                      granted[w] ? signs_of(200, true, -1) : signs_of(site.status, false, site.retry_after));
         if (gate.refusals() > before) refusals.push_back(now);
         if (granted[w]) --left[w];
       }
@@ -219,12 +219,13 @@ TEST(SitePace, NeverHammersASiteThatRefusesAboveItsRate) {
     for (const int64_t refused_at : refusals) {
       const int64_t span = std::min<int64_t>(10000, refused_at - starts.front());
       const auto in = [&starts](int64_t from, int64_t to) {  // starts in (from, to]
-        return std::upper_bound(starts.begin(), starts.end(), to) - std::upper_bound(starts.begin(), starts.end(), from);
+        return std::upper_bound(starts.begin(), starts.end(), to) -
+               std::upper_bound(starts.begin(), starts.end(), from);
       };
       const auto before = in(refused_at - span, refused_at);
       const auto after = in(refused_at, refused_at + 9999);
-      EXPECT_LT(after * span, before * 10000) << "at " << refused_at << " ms: " << before << " requests in the "
-                                              << span << " ms before, " << after << " in the 10 s after";
+      EXPECT_LT(after * span, before * 10000) << "at " << refused_at << " ms: " << before << " requests in the " << span
+                                              << " ms before, " << after << " in the 10 s after";
     }
   }
 }
