@@ -16,33 +16,34 @@ namespace {
 // The longest single wait step, so that the dialog's messages keep flowing.
 constexpr int32_t longest_wait_step = 1000;
 
-void wait_milliseconds(int64_t milliseconds) {
-  while (milliseconds > 0) {
-    const int32_t step = static_cast<int32_t>(std::min<int64_t>(milliseconds, longest_wait_step));
-    timed_wait(step, 0);
-    milliseconds -= step;
+// The steady clock, whose waits keep the dialog answering.
+class DialogClock : public PaceClock {
+ public:
+  int64_t now() override { return steady_pace_clock().now(); }
+  void wait_until(int64_t time) override {
+    for (int64_t left = time - now(); left > 0; left = time - now())
+      timed_wait(static_cast<int32_t>(std::min<int64_t>(left, longest_wait_step)), 0);
   }
-}
+};
 
 // The page at address as the program searches it, after its retries.
 Text fetch_contents_page(const char* address, PaceGate& gate, const RetryDelays& delays) {
   std::mt19937 generator(std::random_device{}());
+  DialogClock clock;
   for (int32_t retry = 0;; ++retry) {
-    PaceGate::Ticket ticket;
-    while (!gate.try_enter(PaceGate::now(), ticket))
-      wait_milliseconds(std::max<int64_t>(gate.hold_left(PaceGate::now()), 10));
+    const PaceGate::Ticket ticket = gate.enter(clock);
     PageAnswer answer = fetch_page_answer(address);
     // No answer, but a text: no HTTP class could be made, which no retry mends.
     const bool no_http_class = answer.status == 0 && !answer.body.empty();
     Text page = searchable_page(std::move(answer.body));
     const int32_t retry_after = retry_after_seconds(answer.retry_after.get(), seconds_since_1970());
-    const int64_t delay = retry_delay_milliseconds(delays, retry + 1, retry_after,
-                                                   std::uniform_real_distribution<double>(0.0, 1.0)(generator));
     // A table of contents holds no chapter text: only its status speaks of the site's pace.
-    gate.leave_at(PaceGate::now(), ticket, signs_of(answer.status, true, retry_after, delay));
+    gate.leave(clock, ticket, signs_of(answer.status, true, retry_after));
     if (no_http_class || contents_attempt_verdict(answer.status) == AttemptVerdict::done || retry == most_retries)
       return page;
-    wait_milliseconds(delay);
+    clock.wait_until(clock.now() +
+                     retry_delay_milliseconds(delays, retry + 1, retry_after,
+                                              std::uniform_real_distribution<double>(0.0, 1.0)(generator)));
   }
 }
 

@@ -212,18 +212,21 @@ int32_t PLATFORM_API chapter_worker(int32_t k) {
     if (!download->open) return 0;
     n = g_book.chapter_urls.count();
   }
-  for (int32_t i = k; i <= n; i += worker_count) {
-    Text address;
-    Text name;
-    {
-      const std::lock_guard<std::mutex> guard(download->lock);
-      if (!download->open) return 0;
-      address = Text::copy_of(g_book.chapter_urls.at(i, at_chapter_copy));
-      name = Text::copy_of(g_book.chapter_names.at(i, at_chapter_copy));
-    }
-    ChapterPages chapter = read_chapter_pages(address.get(), name.get(), download->pace);
-    if (!store_chapter(*download, i, std::move(chapter.chapter), chapter.incomplete)) return 0;
-  }
-  set_done_flag(*download, k);
+  int32_t i = k;
+  // The next chapter of the share, copied while the download is open.
+  const auto next = [&](ChapterToRead& chapter) {
+    if (i > n) return false;
+    const std::lock_guard<std::mutex> guard(download->lock);
+    if (!download->open) return false;
+    chapter.index = i;
+    chapter.address = Text::copy_of(g_book.chapter_urls.at(i, at_chapter_copy));
+    chapter.name = Text::copy_of(g_book.chapter_names.at(i, at_chapter_copy));
+    i += worker_count;
+    return true;
+  };
+  const auto store = [&](int32_t index, ChapterPages chapter) {
+    return store_chapter(*download, index, std::move(chapter.chapter), chapter.incomplete);
+  };
+  if (read_share(download->pace, next, store)) set_done_flag(*download, k);
   return 0;
 }

@@ -22,10 +22,12 @@
 //
 // The workers pace themselves through one PaceGate per download
 // (novel/site_pace.h): a page that failed for a reason that may pass is fetched
-// again, and a site that throttles holds every worker back. A chapter may go on
-// over further pages (novel/chapter_pages.h). Before the book is written, a first
-// line that repeats the chapter's name leaves its chapter (novel/extract_chapter.h),
-// and then lines that stand in most chapters (the site's own notices) leave every
+// again, and once the site refuses, every worker keeps to the pace it allows.
+// A chapter that waits for its retry is put aside while its worker reads its
+// next chapters, and a chapter may go on over further pages
+// (novel/chapter_pages.h). Before the book is written, a first line that
+// repeats the chapter's name leaves its chapter (novel/extract_chapter.h), and
+// then lines that stand in most chapters (the site's own notices) leave every
 // chapter (novel/site_lines.h). A worker that cannot be started ends its share at once:
 // those chapters stay without text.
 #pragma once

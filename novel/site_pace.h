@@ -1,5 +1,5 @@
 // The pace of one download: fetching a page again after a transient failure,
-// and holding every worker back when the site says it is asked too often.
+// and the pace at which the site lets itself be asked.
 //
 // Retries. A chapter page is fetched again when its answer failed for a reason
 // that may pass: no answer at all (the fetch failed or ran out of time), one of
@@ -11,25 +11,48 @@
 // once. Table-of-contents pages are retried alike for no answer, 408, 429 and
 // every 5xx status.
 //
-// The gate. Every request of a download passes one PaceGate. A 429 or 503
-// answer, any answer with a Retry-After, or three 200 pages in a row without
-// chapter text (across all workers) is a sign of throttling: no request starts
-// until the wait it asks for has passed (the Retry-After, else the retry
-// delay of that request, and 10 seconds for the empty pages), and the number
-// of requests in flight is halved, down to 1. It grows back by one after every
-// 20 good pages, up to 10. One burst of throttled answers halves the number
-// once: an answer to a request that started before the last halving only
-// lengthens the wait.
+// The gate. Every request of a download passes one PaceGate, which limits
+// nothing until the site first refuses. A refusal is a 429 or 503 answer, any
+// answer with a Retry-After, or three 200 pages in a row without chapter text
+// (across all workers; any other answer breaks the row). After a refusal no
+// request starts until the wait the site asked for has passed; when it asked
+// for none, one second, doubled with every further refusal that comes before a
+// page succeeds (at most 16 seconds). Requests then start at a steady rate,
+// evenly spaced so that ten workers cannot burst past it: 0.8 times the rate of
+// the last 10 seconds before the refusal (measured since the first request when
+// that is shorter), and never above the rate the gate had. Each page that gives
+// what was asked for raises the rate by 5% per second since the last raise.
+// For 10 seconds after a refusal the rate stays at most 0.9 times the rate
+// measured before it, and the first request after it waits one spacing at the
+// least, so over those 10 seconds fewer requests start than in the 10 before.
+// One burst of refused answers lowers the rate once: an answer to a request
+// that started before the last refusal only lengthens the wait and keeps its
+// own 10-second bound. Nor does a refusal that comes before any page has
+// succeeded since the last one lower the rate again: it says that the site
+// still refuses, not that the requests came too fast, and doubles the wait.
 //
 // Times are milliseconds on a clock that never goes backwards. The gate's
-// decisions take the time as an argument, so tests run them on a clock of
-// their own; enter and leave read the steady clock and may be called from any
-// thread at once.
+// decisions take the time as an argument; the blocking calls take a PaceClock,
+// which tests replace with a clock of their own. Any thread may call the gate.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
+
+// ---- Time ---------------------------------------------------------------------
+
+// The time and the waits of one download's threads, in milliseconds.
+class PaceClock {
+ public:
+  virtual ~PaceClock() = default;
+  virtual int64_t now() = 0;
+  // Returns once now() has reached time (at once when it has).
+  virtual void wait_until(int64_t time) = 0;
+};
+
+// The steady clock; its waits put the calling thread to sleep. Shared by all threads.
+PaceClock& steady_pace_clock();
 
 // ---- Retries ------------------------------------------------------------------
 
@@ -63,52 +86,67 @@ struct AnswerSigns {
   int32_t retry_after_seconds = -1;  // the Retry-After it carried, -1 when none
   bool good = false;                 // a page that gave what was asked for
   bool empty = false;                // a 200 page that gave no chapter text
-  int64_t fallback_wait = 0;         // the wait of a throttled answer without Retry-After
 };
 
-AnswerSigns signs_of(int32_t status, bool has_text, int32_t retry_after_seconds, int64_t fallback_wait);
+AnswerSigns signs_of(int32_t status, bool has_text, int32_t retry_after_seconds);
 
 class PaceGate {
  public:
-  static constexpr int32_t most_in_flight = 10;
-  static constexpr int32_t good_pages_per_step = 20;
+  static constexpr int64_t measured_span = 10000;  // the span of the measured rate and of its bound
+  static constexpr int64_t first_wait = 1000;      // after a refusal that asks for no wait
+  static constexpr int64_t longest_own_wait = 16000;
+  static constexpr double rate_after_refusal = 0.8;  // times the measured rate
+  static constexpr double bound_after_refusal = 0.9;
+  static constexpr double growth_per_second = 0.05;
+  static constexpr double lowest_rate = 0.1;  // requests a second: one in 10 seconds
+  static constexpr double highest_rate = 1000;
   static constexpr int32_t empty_pages_in_a_row = 3;
-  static constexpr int64_t empty_pages_wait = 10000;
 
   // When a request started; leave takes it back.
   struct Ticket {
     int64_t started_at = 0;
   };
 
-  // ---- Decisions at a given time (tests, and the main thread's own waits) ----
+  // ---- Decisions at a given time -----------------------------------------------
 
-  // Milliseconds until the current hold ends; 0 when there is none.
-  int64_t hold_left(int64_t now);
-  // Takes a place for a request starting at now, when no hold stands and a
-  // place is free.
+  // Takes a start for a request at now when the pace allows one.
   bool try_enter(int64_t now, Ticket& ticket);
-  // A request that took a place has its answer.
+  // The earliest time from now on at which try_enter may succeed.
+  int64_t next_start(int64_t now);
+  // A request that started has its answer.
   void leave_at(int64_t now, const Ticket& ticket, const AnswerSigns& signs);
-  int32_t in_flight_limit();
-  int32_t in_flight();
+  // Requests a second allowed now; 0 while nothing is limited.
+  double rate();
+  // How many answers the gate took for refusals so far.
+  int32_t refusals();
 
-  // ---- Blocking, on the steady clock (the chapter workers) -------------------
+  // ---- Blocking, on a clock ------------------------------------------------------
 
-  // Waits until a request may start and takes its place.
-  Ticket enter();
-  void leave(const Ticket& ticket, const AnswerSigns& signs);
-
-  static int64_t now();
+  // Waits until a request may start and takes its start.
+  Ticket enter(PaceClock& clock);
+  void leave(PaceClock& clock, const Ticket& ticket, const AnswerSigns& signs);
 
  private:
-  void hold_for(int64_t now, int64_t wait, const Ticket& ticket);
+  void refuse(int64_t now, const Ticket& ticket, int64_t asked_wait);
+  double measured_rate(int64_t now);
+  double bound(int64_t now);
+
+  struct Bound {
+    int64_t until;
+    double rate;
+  };
 
   std::mutex lock_;
-  std::condition_variable changed_;
-  int32_t limit_ = most_in_flight;
-  int32_t in_flight_ = 0;
-  int64_t hold_until_ = 0;
-  int64_t last_halving_ = INT64_MIN;
-  int32_t good_pages_ = 0;
+  bool limited_ = false;
+  double rate_ = 0;         // requests a second while limited
+  double next_slot_ = 0;    // the earliest start of the next request while limited
+  int64_t hold_until_ = 0;  // no request starts before
+  int64_t first_start_ = -1;
+  int64_t last_refusal_ = INT64_MIN;
+  int64_t last_growth_ = 0;
+  int32_t refusals_in_a_row_ = 0;
   int32_t empty_pages_ = 0;
+  int32_t refusals_ = 0;
+  std::deque<int64_t> starts_;  // of the last measured_span
+  std::deque<Bound> bounds_;    // one for each refusal of the last measured_span
 };

@@ -4,6 +4,8 @@
 # resident memory of the download. The Windows build runs it under Wine.
 # The throttled benchmark: 300 chapters from a server that allows 20 requests a
 # second; prints whether the book is complete and the time against 15 s.
+# The paced benchmark: 200 chapters from servers that throttle in three ways or
+# fail each chapter's first request; prints times, requests and refusals.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_executable(download_bench ${CMAKE_CURRENT_LIST_DIR}/download_bench.cpp)
 target_link_libraries(download_bench PRIVATE novelfetch_core)
@@ -17,3 +19,6 @@ set_tests_properties(download_bench PROPERTIES TIMEOUT 600)
 add_test(NAME download_bench_throttled COMMAND ${NOVELFETCH_BENCH_COMMAND} --throttled
   --work ${CMAKE_BINARY_DIR}/bench-download-throttled)
 set_tests_properties(download_bench_throttled PROPERTIES TIMEOUT 600)
+add_test(NAME download_bench_paced COMMAND ${NOVELFETCH_BENCH_COMMAND} --sites
+  --work ${CMAKE_BINARY_DIR}/bench-download-paced)
+set_tests_properties(download_bench_paced PROPERTIES TIMEOUT 900)
