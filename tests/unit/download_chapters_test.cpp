@@ -21,9 +21,9 @@ namespace fs = std::filesystem;
 constexpr Location test_location{0x04019999, 1};
 
 // Retries after milliseconds instead of seconds.
-ChapterDownloadOptions quick(int32_t wait_passes = most_wait_passes) {
+ChapterDownloadOptions quick(int32_t wait_seconds = most_wait_seconds) {
   ChapterDownloadOptions options;
-  options.wait_passes = wait_passes;
+  options.wait_seconds = wait_seconds;
   options.retry_delays = RetryDelays{{10, 20, 30}};
   return options;
 }
