@@ -45,8 +45,8 @@ uint32_t crc32(std::string_view bytes) {
   const auto* next = reinterpret_cast<const unsigned char*>(bytes.data());
   size_t left = bytes.size();
   while (left >= 8) {
-    const uint32_t low = crc ^ (uint32_t{next[0]} | uint32_t{next[1]} << 8 | uint32_t{next[2]} << 16 |
-                                uint32_t{next[3]} << 24);
+    const uint32_t low =
+        crc ^ (uint32_t{next[0]} | uint32_t{next[1]} << 8 | uint32_t{next[2]} << 16 | uint32_t{next[3]} << 24);
     crc = tables[7][low & 0xFF] ^ tables[6][(low >> 8) & 0xFF] ^ tables[5][(low >> 16) & 0xFF] ^ tables[4][low >> 24] ^
           tables[3][next[4]] ^ tables[2][next[5]] ^ tables[1][next[6]] ^ tables[0][next[7]];
     next += 8;
@@ -103,7 +103,8 @@ std::string encode_book_state(std::string_view contents_address, std::span<const
   put_u32(out, version);
   put_record(out, kind_contents, {contents_address});
   for (const ChapterState& chapter : chapters) {
-    const char flags = static_cast<char>((chapter.complete ? flag_complete : 0) | (chapter.had_text ? flag_had_text : 0));
+    const char flags =
+        static_cast<char>((chapter.complete ? flag_complete : 0) | (chapter.had_text ? flag_had_text : 0));
     std::string head(1, flags);
     put_u32(head, static_cast<uint32_t>(chapter.address.size()));
     put_record(out, kind_chapter, {head, chapter.address, chapter.text});

@@ -86,7 +86,7 @@ ChapterText kept_chapter_text(ChapterText fetched, const ChapterState* previous)
 // of contents: read on the main thread once the table of contents is read.
 struct PreviousDownload {
   std::string contents_address;
-  BookState state;                   // empty when there was no usable state file
+  BookState state;                    // empty when there was no usable state file
   std::vector<ChapterPlan> chapters;  // one per chapter of the Book, in order
   int32_t taken = 0;                  // chapters taken, not fetched
 };

@@ -39,7 +39,9 @@ constexpr Location at_flag_set{chapter_worker_routine, 0x55};
 // reset, no release), and a worker may touch its own elements under the lock.
 struct ChapterDownload {
   ChapterDownload(std::shared_ptr<PaceGate> shared_gate, const RetryDelays& delays, int32_t n)
-      : gate(std::move(shared_gate)), pace{*gate, delays}, taken(static_cast<size_t>(n)),
+      : gate(std::move(shared_gate)),
+        pace{*gate, delays},
+        taken(static_cast<size_t>(n)),
         incomplete(static_cast<size_t>(n)) {}
   std::mutex lock;
   bool open = true;
@@ -164,8 +166,8 @@ std::vector<ChapterState> settle_chapters(const ChapterDownload& download, const
     const ChapterState* before = nullptr;
     if (previous && at < previous->chapters.size() && previous->chapters[at].previous >= 0)
       before = &previous->state.chapters[static_cast<size_t>(previous->chapters[at].previous)];
-    ChapterText kept = download.taken[at] && before ? ChapterText{before->text, before->complete}
-                                                    : kept_chapter_text(fetched, before);
+    ChapterText kept =
+        download.taken[at] && before ? ChapterText{before->text, before->complete} : kept_chapter_text(fetched, before);
     if (kept.text.data() != fetched.text.data()) {
       const Text text = Text::adopt(copy_text_bytes(kept.text.data(), static_cast<int32_t>(kept.text.size())));
       g_book.chapter_texts.set(i, join(name.data(), "\r\n", text, "\r\n"), at_site_lines);
@@ -227,8 +229,7 @@ void store_assembled(std::span<Text> changed) {
   for (int32_t i = 1; i <= static_cast<int32_t>(changed.size()); ++i) {
     Text& text = changed[static_cast<size_t>(i - 1)];
     if (text.get() == nullptr) continue;
-    g_book.chapter_texts.set(i, join(g_book.chapter_names.at(i, at_site_lines), "\r\n", text, "\r\n"),
-                             at_site_lines);
+    g_book.chapter_texts.set(i, join(g_book.chapter_names.at(i, at_site_lines), "\r\n", text, "\r\n"), at_site_lines);
   }
 }
 

@@ -145,8 +145,8 @@ bool flush_file(int32_t number) {
 bool read_whole_file(const char* name, std::string& bytes) {
   bytes.clear();
   const platform::FileCalls calls = platform::file_calls();
-  const intptr_t handle = calls.create_file(name, platform::generic_read, platform::file_share_read,
-                                            platform::open_existing);
+  const intptr_t handle =
+      calls.create_file(name, platform::generic_read, platform::file_share_read, platform::open_existing);
   if (handle == platform::invalid_file_handle) return false;
   constexpr uint32_t chunk = 1 << 20;
   bool read_all = false;

@@ -86,8 +86,6 @@ bool replace_file(const char* from, const char* to) {
   return true;
 }
 
-bool delete_file(const char* name) {
-  return name != nullptr && *name != 0 && unlink(local_to_utf8(name).c_str()) == 0;
-}
+bool delete_file(const char* name) { return name != nullptr && *name != 0 && unlink(local_to_utf8(name).c_str()) == 0; }
 
 }  // namespace platform

@@ -295,7 +295,8 @@ uintptr_t message_waker_of_this_thread() { return 0; }
 
 void wake_message_wait(uintptr_t /*waker*/) {
   GSource* idle = g_idle_source_new();
-  g_source_set_callback(idle, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+  g_source_set_callback(
+      idle, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
   g_source_attach(idle, g_main_context_default());
   g_source_unref(idle);
 }
