@@ -272,8 +272,11 @@ ChapterDownloadResult download_chapters(const ChapterDownloadOptions& options) {
       taken += download->taken[i];
     }
   }
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point started = Clock::now();
   start_workers(download, options.launch);
   wait_for_workers(*download, options, n - taken);
+  const Clock::time_point fetched = Clock::now();
   {
     // From here on the workers that are still running write nowhere.
     const std::lock_guard<std::mutex> guard(download->lock);
@@ -282,6 +285,7 @@ ChapterDownloadResult download_chapters(const ChapterDownloadOptions& options) {
   std::vector<ChapterState> chapters = settle_chapters(*download, options.previous);
   std::vector<Text> changed = assemble_chapters(chapters);
   const BookParts book = book_parts(changed);
+  const Clock::time_point assembled = Clock::now();
 
   ChapterDownloadResult result;
   result.chapters_without_text = book.without_text;
@@ -295,6 +299,9 @@ ChapterDownloadResult download_chapters(const ChapterDownloadOptions& options) {
     write_file_in_one_step(book_state_file_name(book_file.c_str()), parts);
   }
   store_assembled(changed);
+  result.fetch_seconds = std::chrono::duration<double>(fetched - started).count();
+  result.assembly_seconds = std::chrono::duration<double>(assembled - fetched).count();
+  result.writing_seconds = std::chrono::duration<double>(Clock::now() - assembled).count();
   return result;
 }
 

@@ -55,6 +55,11 @@ struct ChapterDownloadResult {
   int32_t chapters_without_text = 0;
   // Chapters whose text ends early: a further page they link to gave no text.
   int32_t chapters_incomplete = 0;
+  // Where the time went, in seconds: the wait for the workers, the book put
+  // together (the state merged in, the site lines), the two files written.
+  double fetch_seconds = 0;
+  double assembly_seconds = 0;
+  double writing_seconds = 0;
 };
 
 // The longest wait for the workers before the book is written with what is there.

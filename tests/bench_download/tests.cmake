@@ -2,6 +2,9 @@
 # answered 20 ms late by the fixture server, beside curl --parallel fetching the
 # same pages; prints both wall times, their ratio and (on Linux) the peak
 # resident memory of the download. The Windows build runs it under Wine.
+# The update benchmark: the same book downloaded whole, then again after 5 new
+# chapters, taking what the state file holds; prints requests, the time split
+# into its phases, the peak memory and how long a 20 MB state file takes to read.
 # The throttled benchmark: 300 chapters from a server that allows 20 requests a
 # second; prints whether the book is complete and the time against 15 s.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
@@ -17,3 +20,6 @@ set_tests_properties(download_bench PROPERTIES TIMEOUT 600)
 add_test(NAME download_bench_throttled COMMAND ${NOVELFETCH_BENCH_COMMAND} --throttled
   --work ${CMAKE_BINARY_DIR}/bench-download-throttled)
 set_tests_properties(download_bench_throttled PROPERTIES TIMEOUT 600)
+add_test(NAME download_bench_update COMMAND ${NOVELFETCH_BENCH_COMMAND} --update
+  --work ${CMAKE_BINARY_DIR}/bench-download-update)
+set_tests_properties(download_bench_update PROPERTIES TIMEOUT 600)
