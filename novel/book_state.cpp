@@ -1,6 +1,7 @@
 #include "novel/book_state.h"
 
 #include <array>
+#include <iterator>
 #include <cstring>
 #include <unordered_map>
 
@@ -39,9 +40,9 @@ CrcTables make_crc_tables() {
   return tables;
 }
 
-uint32_t crc32(std::string_view bytes) {
+uint32_t crc32_more(uint32_t previous, std::string_view bytes) {
   static const CrcTables tables = make_crc_tables();
-  uint32_t crc = 0xFFFFFFFFu;
+  uint32_t crc = previous ^ 0xFFFFFFFFu;
   const auto* next = reinterpret_cast<const unsigned char*>(bytes.data());
   size_t left = bytes.size();
   while (left >= 8) {
@@ -56,6 +57,8 @@ uint32_t crc32(std::string_view bytes) {
   return crc ^ 0xFFFFFFFFu;
 }
 
+uint32_t crc32(std::string_view bytes) { return crc32_more(0, bytes); }
+
 void put_u32(std::string& out, uint32_t value) {
   const char bytes[4] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
                          static_cast<char>((value >> 16) & 0xFF), static_cast<char>(value >> 24)};
@@ -67,15 +70,24 @@ uint32_t get_u32(std::string_view bytes, size_t at) {
   return uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
 }
 
-// Appends one record: kind, length, the payload parts, checksum.
-void put_record(std::string& out, uint32_t kind, std::initializer_list<std::string_view> parts) {
-  const size_t start = out.size();
+// Adds one record to parts: kind, length, the payload parts, checksum. The
+// kind and length and the checksum are kept in heads, the payload is not copied.
+void put_record(StateParts& out, uint32_t kind, std::initializer_list<std::string_view> payload) {
   size_t length = 0;
-  for (const std::string_view part : parts) length += part.size();
-  put_u32(out, kind);
-  put_u32(out, static_cast<uint32_t>(length));
-  for (const std::string_view part : parts) out.append(part);
-  put_u32(out, crc32(std::string_view(out).substr(start)));
+  for (const std::string_view part : payload) length += part.size();
+  std::string head;
+  put_u32(head, kind);
+  put_u32(head, static_cast<uint32_t>(length));
+  uint32_t crc = crc32(head);
+  for (const std::string_view part : payload) crc = crc32_more(crc, part);
+  std::string tail;
+  put_u32(tail, crc);
+  out.heads.push_back(std::move(head));
+  out.heads.push_back(std::move(tail));
+  const auto tail_at = std::prev(out.heads.end());
+  out.parts.push_back(*std::prev(tail_at));
+  out.parts.insert(out.parts.end(), payload);
+  out.parts.push_back(*tail_at);
 }
 
 // Reads the record at at: its kind and payload; false when the bytes left do
@@ -94,24 +106,30 @@ bool get_record(std::string_view bytes, size_t& at, uint32_t& kind, std::string_
 
 }  // namespace
 
-std::string encode_book_state(std::string_view contents_address, std::span<const ChapterState> chapters) {
-  size_t size = magic.size() + 4 + 12 + contents_address.size() + 16;
-  for (const ChapterState& chapter : chapters) size += 17 + chapter.address.size() + chapter.text.size();
-  std::string out;
-  out.reserve(size);
-  out.append(magic);
-  put_u32(out, version);
+StateParts book_state_parts(std::string_view contents_address, std::span<const ChapterState> chapters) {
+  StateParts out;
+  out.heads.emplace_back(magic);
+  put_u32(out.heads.back(), version);
+  out.parts.push_back(out.heads.back());
   put_record(out, kind_contents, {contents_address});
   for (const ChapterState& chapter : chapters) {
-    const char flags =
-        static_cast<char>((chapter.complete ? flag_complete : 0) | (chapter.had_text ? flag_had_text : 0));
-    std::string head(1, flags);
+    std::string head(
+        1, static_cast<char>((chapter.complete ? flag_complete : 0) | (chapter.had_text ? flag_had_text : 0)));
     put_u32(head, static_cast<uint32_t>(chapter.address.size()));
-    put_record(out, kind_chapter, {head, chapter.address, chapter.text});
+    out.heads.push_back(std::move(head));
+    put_record(out, kind_chapter, {out.heads.back(), chapter.address, chapter.text});
   }
   std::string count;
   put_u32(count, static_cast<uint32_t>(chapters.size()));
-  put_record(out, kind_end, {count});
+  out.heads.push_back(std::move(count));
+  put_record(out, kind_end, {out.heads.back()});
+  return out;
+}
+
+std::string encode_book_state(std::string_view contents_address, std::span<const ChapterState> chapters) {
+  const StateParts parts = book_state_parts(contents_address, chapters);
+  std::string out;
+  for (const std::string_view part : parts.parts) out.append(part);
   return out;
 }
 

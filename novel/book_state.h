@@ -32,6 +32,7 @@
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -51,6 +52,15 @@ struct BookState {
   std::string_view contents_address;
   std::vector<ChapterState> chapters;
 };
+
+// The state file for contents_address and chapters as the parts to write in
+// order: the texts and addresses are not copied (parts points into them and
+// into heads, which holds the bytes between them).
+struct StateParts {
+  std::list<std::string> heads;  // a list: parts point into its strings
+  std::vector<std::string_view> parts;
+};
+StateParts book_state_parts(std::string_view contents_address, std::span<const ChapterState> chapters);
 
 // The state file's bytes for contents_address and chapters.
 std::string encode_book_state(std::string_view contents_address, std::span<const ChapterState> chapters);

@@ -294,9 +294,8 @@ ChapterDownloadResult download_chapters(const ChapterDownloadOptions& options) {
   result.saved = write_file_in_one_step(book_file.c_str(), book.parts);
   if (result.saved && options.previous) {
     for (size_t i = 0; i < chapters.size(); ++i) chapters[i].had_text = book.had_text[i] != 0;
-    const std::string state = encode_book_state(options.previous->contents_address, chapters);
-    const std::string_view parts[] = {state};
-    write_file_in_one_step(book_state_file_name(book_file.c_str()), parts);
+    const StateParts state = book_state_parts(options.previous->contents_address, chapters);
+    write_file_in_one_step(book_state_file_name(book_file.c_str()), state.parts);
   }
   store_assembled(changed);
   result.fetch_seconds = std::chrono::duration<double>(fetched - started).count();

@@ -11,7 +11,8 @@ std::atomic<const FileCalls*> g_calls{nullptr};
 }  // namespace
 
 FileCalls default_file_calls() {
-  return {create_file, read_from_file, write_to_file, flush_file, close_file_handle, replace_file, delete_file};
+  return {create_file, file_size,         read_from_file, write_to_file,
+          flush_file,  close_file_handle, replace_file,   delete_file};
 }
 
 FileCalls file_calls() {

@@ -48,6 +48,9 @@ int64_t read_from_file(intptr_t handle, void* bytes, uint32_t count);
 // Writes what the system still holds of the file through to the disk; true on success.
 bool flush_file(intptr_t handle);
 
+// The file's size in bytes; -1 when it cannot be had.
+int64_t file_size(intptr_t handle);
+
 void close_file_handle(intptr_t handle);
 
 // Puts the file from in place of the file to in one step: to names either its
@@ -65,6 +68,7 @@ bool delete_file(const char* name);
 struct FileCalls {
   intptr_t (*create_file)(const char* name, uint32_t desired_access, uint32_t share_mode,
                           uint32_t creation_disposition);
+  int64_t (*file_size)(intptr_t handle);
   int64_t (*read_from_file)(intptr_t handle, void* bytes, uint32_t count);
   bool (*write_to_file)(intptr_t handle, const void* bytes, uint32_t count);
   bool (*flush_file)(intptr_t handle);

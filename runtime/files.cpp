@@ -148,20 +148,24 @@ bool read_whole_file(const char* name, std::string& bytes) {
   const intptr_t handle =
       calls.create_file(name, platform::generic_read, platform::file_share_read, platform::open_existing);
   if (handle == platform::invalid_file_handle) return false;
-  constexpr uint32_t chunk = 1 << 20;
-  bool read_all = false;
-  for (;;) {
-    const size_t at = bytes.size();
-    bytes.resize(at + chunk);
-    const int64_t got = calls.read_from_file(handle, bytes.data() + at, chunk);
-    bytes.resize(at + static_cast<size_t>(got > 0 ? got : 0));
+  // The file is read into one block of its size, and on to its end should it
+  // have grown meanwhile.
+  const int64_t size = calls.file_size(handle);
+  bool read_all = size >= 0 && static_cast<uint64_t>(size) < bytes.max_size();
+  if (read_all) bytes.resize(static_cast<size_t>(size) + 1);
+  size_t filled = 0;
+  while (read_all) {
+    if (filled == bytes.size()) bytes.resize(bytes.size() * 2);
+    const size_t room = std::min<size_t>(bytes.size() - filled, uint32_t{1} << 30);
+    const int64_t got = calls.read_from_file(handle, bytes.data() + filled, static_cast<uint32_t>(room));
     if (got <= 0) {
       read_all = got == 0;
       break;
     }
+    filled += static_cast<size_t>(got);
   }
   calls.close_file_handle(handle);
-  if (!read_all) bytes.clear();
+  bytes.resize(read_all ? filled : 0);
   return read_all;
 }
 

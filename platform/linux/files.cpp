@@ -69,6 +69,11 @@ int64_t read_from_file(intptr_t handle, void* bytes, uint32_t count) {
 
 bool flush_file(intptr_t handle) { return fsync(static_cast<int>(handle)) == 0; }
 
+int64_t file_size(intptr_t handle) {
+  struct stat status;
+  return fstat(static_cast<int>(handle), &status) == 0 ? int64_t{status.st_size} : -1;
+}
+
 void close_file_handle(intptr_t handle) { close(static_cast<int>(handle)); }
 
 bool replace_file(const char* from, const char* to) {

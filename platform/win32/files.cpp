@@ -41,6 +41,11 @@ int64_t read_from_file(intptr_t handle, void* bytes, uint32_t count) {
 
 bool flush_file(intptr_t handle) { return FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) != 0; }
 
+int64_t file_size(intptr_t handle) {
+  LARGE_INTEGER size;
+  return GetFileSizeEx(reinterpret_cast<HANDLE>(handle), &size) ? int64_t{size.QuadPart} : -1;
+}
+
 void close_file_handle(intptr_t handle) { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
 
 bool replace_file(const char* from, const char* to) {

@@ -50,7 +50,7 @@ int state_load() {
   const std::string bytes = encode_book_state("http://127.0.0.1:8080/book/", chapters);
   std::ofstream("state-load.novelfetch", std::ios::binary) << bytes;
   std::vector<std::string_view> views(addresses.begin(), addresses.end());
-  double best = 1e9;
+  double best = 1e9, first = 0;
   size_t taken = 0;
   for (int round = 0; round < 5; ++round) {
     const Clock::time_point start = Clock::now();
@@ -59,10 +59,14 @@ int state_load() {
     if (!read_whole_file("state-load.novelfetch", read) || !decode_book_state(std::move(read), state)) return 1;
     taken = 0;
     for (const ChapterPlan& plan : plan_chapters(state, views)) taken += plan.taken ? 1 : 0;
-    best = std::min(best, seconds_since(start));
+    const double took = seconds_since(start);
+    if (round == 0) first = took;
+    best = std::min(best, took);
   }
-  std::printf("state file of %.1f MB, 2000 chapters: read, checked and planned in %.1f ms (best of 5; %zu taken)\n",
-              bytes.size() / 1e6, best * 1000, taken);
+  // The first round also pays for the memory the process touches the first time.
+  std::printf(
+      "state file of %.1f MB, 2000 chapters: read, checked and planned in %.1f ms (first of 5: %.1f ms; %zu taken)\n",
+      bytes.size() / 1e6, best * 1000, first * 1000, taken);
   return 0;
 }
 
