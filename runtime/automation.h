@@ -65,7 +65,13 @@ enum VariantType : uint16_t {
 struct Variant {
   uint16_t type;
   uint16_t reserved[3];
-  uint64_t value;  // numbers in their own width from the first byte; pointers likewise
+  // The value part is as wide as a VARIANT's widest member, a record (two
+  // pointers): 8 bytes on 32-bit systems, 16 on 64-bit ones, where a Variant is
+  // 24 bytes. The bridge never makes or reads a record; it only keeps the size.
+  union {
+    uint64_t value;  // numbers in their own width from the first byte; pointers likewise
+    void* record[2];
+  };
 
   template <typename T>
   T* pointer() const {
@@ -74,7 +80,7 @@ struct Variant {
     return reinterpret_cast<T*>(address);
   }
 };
-static_assert(sizeof(Variant) == 16, "a Variant is one OLE VARIANT");
+static_assert(sizeof(Variant) == 8 + 2 * sizeof(void*), "a Variant is one OLE VARIANT");
 
 // HRESULTs that callers and tests look at.
 constexpr int32_t result_ok = 0;

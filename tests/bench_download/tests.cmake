@@ -13,7 +13,7 @@ target_link_libraries(download_bench PRIVATE novelfetch_core)
 set(NOVELFETCH_BENCH_COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/bench_download.py
   --program $<TARGET_FILE:download_bench>)
 if(CMAKE_CROSSCOMPILING)
-  list(APPEND NOVELFETCH_BENCH_COMMAND --wine-run ${CMAKE_CURRENT_LIST_DIR}/../wine-run)
+  list(APPEND NOVELFETCH_BENCH_COMMAND --wine-run ${CMAKE_CROSSCOMPILING_EMULATOR})
 endif()
 add_test(NAME download_bench COMMAND ${NOVELFETCH_BENCH_COMMAND} --work ${CMAKE_BINARY_DIR}/bench-download)
 set_tests_properties(download_bench PROPERTIES TIMEOUT 600)

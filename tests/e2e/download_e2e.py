@@ -621,9 +621,15 @@ class Suite:
     def check_requests(self, path, count, bound):
         """For a chapter that never gives text: how often it was asked for and
         how long its download took (from the press to the book file)."""
+        # Wine's HTTP layer sends a request once more, on a new connection, when
+        # the one it chose was kept from an earlier page and fails; under load
+        # that happens to one of the silent page's tries now and then.
+        allowed = (count, count + 1) if self.args.platform == "windows" and path.startswith("/silent/") else (count,)
+
         def checks(started, took):
             asked = started.server.stats()["requests"].get(path)
-            check(asked == count, "%s: %s was asked for %s times (expected %d)" % (started.label, path, asked, count))
+            check(asked in allowed, "%s: %s was asked for %s times (expected %s)"
+                  % (started.label, path, asked, " or ".join(map(str, allowed))))
             check(took is not None and took <= bound, "%s: the download ended within %.0f s (%s s)"
                   % (started.label, bound, took if took is None else "%.1f" % took))
         return checks

@@ -8,7 +8,7 @@ if(CMAKE_CROSSCOMPILING)
   add_test(NAME download_windows
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/download_e2e.py windows
       --program $<TARGET_FILE:novelfetch> --driver $<TARGET_FILE:dialog_driver>
-      --wine-run ${CMAKE_CURRENT_LIST_DIR}/../wine-run --prefix ${CMAKE_BINARY_DIR}/e2e-wineprefix
+      --wine-run ${CMAKE_CROSSCOMPILING_EMULATOR} --prefix ${CMAKE_BINARY_DIR}/e2e-wineprefix
       --work ${NOVELFETCH_DOWNLOAD_WORK})
   set_tests_properties(download_windows PROPERTIES TIMEOUT 1200 RESOURCE_LOCK e2e-wineprefix)
 else()

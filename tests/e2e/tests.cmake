@@ -13,7 +13,7 @@ if(CMAKE_CROSSCOMPILING)
   target_link_libraries(windows_dialog_test PRIVATE novelfetch_core novelfetch_resources gtest gtest_main)
   add_test(NAME windows_dialog_test
     COMMAND ${Python3_EXECUTABLE} ${NOVELFETCH_E2E}/dialog_e2e.py windows-test-program
-      --program $<TARGET_FILE:windows_dialog_test> --wine-run ${CMAKE_CURRENT_LIST_DIR}/../wine-run
+      --program $<TARGET_FILE:windows_dialog_test> --wine-run ${CMAKE_CROSSCOMPILING_EMULATOR}
       --prefix ${CMAKE_BINARY_DIR}/e2e-wineprefix --shots ${NOVELFETCH_SHOTS})
   set_tests_properties(windows_dialog_test PROPERTIES TIMEOUT 600 RESOURCE_LOCK e2e-wineprefix)
 
@@ -21,7 +21,7 @@ if(CMAKE_CROSSCOMPILING)
     add_test(NAME dialog_windows_${locale}
       COMMAND ${Python3_EXECUTABLE} ${NOVELFETCH_E2E}/dialog_e2e.py windows
         --program $<TARGET_FILE:novelfetch> --driver $<TARGET_FILE:dialog_driver>
-        --wine-run ${CMAKE_CURRENT_LIST_DIR}/../wine-run --prefix ${CMAKE_BINARY_DIR}/e2e-wineprefix
+        --wine-run ${CMAKE_CROSSCOMPILING_EMULATOR} --prefix ${CMAKE_BINARY_DIR}/e2e-wineprefix
         --locale ${locale} --shots ${NOVELFETCH_SHOTS})
     # One Wine prefix: its windows are visible to every program in it.
     set_tests_properties(dialog_windows_${locale} PROPERTIES TIMEOUT 600 RESOURCE_LOCK e2e-wineprefix)
