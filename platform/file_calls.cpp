@@ -1,4 +1,4 @@
-#include <atomic>
+#include <mutex>
 
 #include "platform/files.h"
 
@@ -6,7 +6,10 @@ namespace platform {
 
 namespace {
 
-std::atomic<const FileCalls*> g_calls{nullptr};
+std::mutex g_lock;
+// Constant-initialised, so that it holds the system's calls before any code runs.
+constinit FileCalls g_calls{create_file, file_size,         read_from_file, write_to_file,
+                            flush_file,  close_file_handle, replace_file,   delete_file};
 
 }  // namespace
 
@@ -15,15 +18,15 @@ FileCalls default_file_calls() {
           flush_file,  close_file_handle, replace_file,   delete_file};
 }
 
+// A copy under the lock: a test may set the calls while another thread uses the files.
 FileCalls file_calls() {
-  const FileCalls* calls = g_calls.load(std::memory_order_acquire);
-  return calls ? *calls : default_file_calls();
+  const std::lock_guard<std::mutex> guard(g_lock);
+  return g_calls;
 }
 
 void set_file_calls(const FileCalls& calls) {
-  // Each table set stays for the rest of the process: a thread may still be
-  // reading the one before (tests set a handful).
-  g_calls.store(new FileCalls(calls), std::memory_order_release);
+  const std::lock_guard<std::mutex> guard(g_lock);
+  g_calls = calls;
 }
 
 }  // namespace platform
