@@ -4,6 +4,7 @@
 
 #include "app/main_dialog.h"
 #include "novel/book.h"
+#include "novel/book_state.h"
 #include "novel/contents_download.h"
 #include "novel/download_chapters.h"
 #include "runtime/binding.h"
@@ -33,6 +34,7 @@ const char* const status_busy = "\xd5\xfd\xd4\xda\xb6\xc1\xd0\xa1\xcb\xb5\r\n"; 
 const char* const status_page_error =
     "\r\n\xcd\xf8\xd2\xb3\xd3\xd0\xce\xf3\xa3\xac\xb2\xbb\xc4\xdc\xb6\xc1\xc8\xa1\r\n";
 const char* const status_contents_read = "\r\n\xb6\xc1\xc4\xbf\xc2\xbc\xcd\xea\xb3\xc9  \xb9\xb2";  // 读目录完成  共
+const char* const status_taken = "\xd5\xc2\r\n\xd2\xd1\xd3\xd0";                                    // 章 / 已有
 // 章 / 正在读小说………
 const char* const status_reading = "\xd5\xc2\r\n\xd5\xfd\xd4\xda\xb6\xc1\xd0\xa1\xcb\xb5\xa1\xad\xa1\xad\xa1\xad\r\n";
 const char* const status_done = "\xb6\xc1\xd0\xa1\xcb\xb5\xcd\xea\xb3\xc9\r\n";               // 读小说完成
@@ -80,11 +82,15 @@ void download(platform::Window window, Text& address) {
     set_status(window, join(address, status_page_error).get(), at_page_error_status);
     return;
   }
+  // What the last download of this table of contents left beside the book.
+  const PreviousDownload previous = read_previous_download(address.get());
   const Text count = to_text(g_book.chapter_urls.count());
-  set_status(window, join(g_book.title, status_contents_read, count, status_reading).get(), at_contents_status);
+  const Text taken = previous.taken > 0 ? join(status_taken, to_text(previous.taken)) : Text();
+  set_status(window, join(g_book.title, status_contents_read, count, taken, status_reading).get(), at_contents_status);
 
   ChapterDownloadOptions options;
   options.gate = gate;
+  options.previous = &previous;
   options.on_wait_step = [window](int32_t finished, int32_t total) {
     set_caption(window, join(caption, caption_read, to_text(finished), "/", to_text(total), caption_chapters).get());
   };

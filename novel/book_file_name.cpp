@@ -41,10 +41,11 @@ bool is_reserved_device_name(std::string_view name) {
 // File systems hold at most 255 units in one name: bytes of UTF-8 on Linux,
 // UTF-16 units on Windows. A character of code page 936 takes at most three
 // UTF-8 bytes and one UTF-16 unit, so a title of at most this many characters'
-// worth of UTF-8 fits with ".txt" everywhere. A longer title is cut at a
-// character boundary: the book is saved under the start of its title instead
-// of not at all.
-constexpr size_t title_utf8_budget = 255 - 4;
+// worth of UTF-8 fits everywhere with ".txt" and the longest suffix written
+// beside the book (the state file's new copy, ".txt.novelfetch.new"). A longer
+// title is cut at a character boundary: the book is saved under the start of
+// its title instead of not at all.
+constexpr size_t title_utf8_budget = 255 - 4 - (sizeof(book_state_suffix) - 1) - (sizeof(new_copy_suffix) - 1);
 
 // The length of the name as a file system gets it: bytes of UTF-8 on Linux,
 // UTF-16 units on Windows. The larger one counts on either system.

@@ -1,16 +1,19 @@
 #include "novel/download_chapters.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
-
 #include <vector>
 
 #include "novel/book.h"
 #include "novel/book_file_name.h"
+#include "novel/book_state.h"
 #include "novel/chapter_pages.h"
 #include "novel/extract_chapter.h"
 #include "novel/site_lines.h"
@@ -21,8 +24,7 @@
 namespace {
 
 constexpr int32_t worker_count = 10;
-constexpr int32_t wait_step_milliseconds = 1000;
-constexpr int32_t book_file_open_mode = 4;  // write, created or emptied
+constexpr std::chrono::milliseconds progress_step{1000};
 
 constexpr int32_t download_chapters_routine = 0x04010185;
 constexpr int32_t chapter_worker_routine = 0x04010186;
@@ -37,15 +39,23 @@ constexpr Location at_flag_set{chapter_worker_routine, 0x55};
 // open is true the Book's lists stay as the parse left them (same length, no
 // reset, no release), and a worker may touch its own elements under the lock.
 struct ChapterDownload {
-  ChapterDownload(std::shared_ptr<PaceGate> shared_gate, const RetryDelays& delays)
-      : gate(std::move(shared_gate)), pace{*gate, delays} {}
+  ChapterDownload(std::shared_ptr<PaceGate> shared_gate, const RetryDelays& delays, int32_t n)
+      : gate(std::move(shared_gate)),
+        pace{*gate, delays},
+        taken(static_cast<size_t>(n)),
+        incomplete(static_cast<size_t>(n)) {}
   std::mutex lock;
   bool open = true;
   // Chapters stored so far, with or without text; read by the wait for its progress.
   std::atomic<int32_t> finished{0};
-  int32_t incomplete = 0;  // under the lock
   std::shared_ptr<PaceGate> gate;
   PagePace pace;
+  // Per chapter (from 0): taken from the last download's state, not fetched;
+  // set before the workers start and only read after.
+  std::vector<char> taken;
+  std::vector<char> incomplete;  // under the lock
+  // Wakes the main thread's wait when a worker has set its flag.
+  uintptr_t waker = this_thread_waker();
 };
 
 // Worker k takes the record of its download from slot k as it starts. A
@@ -85,7 +95,7 @@ bool store_chapter(ChapterDownload& download, int32_t i, Text chapter, bool inco
   const std::lock_guard<std::mutex> guard(download.lock);
   if (!download.open) return false;
   g_book.chapter_texts.set(i, std::move(chapter), at_chapter_store);
-  if (incomplete) ++download.incomplete;
+  download.incomplete[static_cast<size_t>(i - 1)] = incomplete ? 1 : 0;
   download.finished.fetch_add(1, std::memory_order_relaxed);
   return true;
 }
@@ -93,14 +103,19 @@ bool store_chapter(ChapterDownload& download, int32_t i, Text chapter, bool inco
 // Release: the main thread reads the flags with acquire ordering and then
 // the chapters the worker stored.
 void set_done_flag(ChapterDownload& download, int32_t k) {
-  const std::lock_guard<std::mutex> guard(download.lock);
-  if (download.open) done_flag(k, at_flag_set).store(1, std::memory_order_release);
+  {
+    const std::lock_guard<std::mutex> guard(download.lock);
+    if (!download.open) return;
+    done_flag(k, at_flag_set).store(1, std::memory_order_release);
+  }
+  wake_waiting_thread(download.waker);
 }
 
 // Worker k's share when its thread could not be started: every chapter stays
 // without text (its name and two line breaks), at once.
 void end_share_without_text(ChapterDownload& download, int32_t k) {
   for (int32_t i = k; i <= g_book.chapter_urls.count(); i += worker_count) {
+    if (download.taken[static_cast<size_t>(i - 1)]) continue;
     const Text name = Text::copy_of(g_book.chapter_names.at(i, at_chapter_copy));
     store_chapter(download, i, join(name, "\r\n\r\n"), false);
   }
@@ -116,15 +131,11 @@ void start_workers(const std::shared_ptr<ChapterDownload>& download, ModuleComma
   }
 }
 
-// True when element i holds no chapter text: the name followed by the two line
-// breaks of an empty chapter, or the name alone.
-bool lacks_text(int32_t i) {
-  const char* const name = g_book.chapter_names.at(i, at_book_write);
-  const char* const stored = g_book.chapter_texts.at(i, at_book_write);
-  const std::string_view bare = name ? name : "";
-  const std::string_view chapter = stored ? stored : "";
-  return chapter == bare ||
-         (chapter.size() == bare.size() + 4 && chapter.starts_with(bare) && chapter.ends_with("\r\n\r\n"));
+// True when a chapter as stored (name, CR LF, text, CR LF) holds no text: the
+// name followed by the two line breaks of an empty chapter, or the name alone.
+bool lacks_text(std::string_view name, std::string_view chapter) {
+  return chapter == name ||
+         (chapter.size() == name.size() + 4 && chapter.starts_with(name) && chapter.ends_with("\r\n\r\n"));
 }
 
 // The text of a read chapter (name, CR LF, text, CR LF) without its name and
@@ -136,42 +147,116 @@ std::string_view text_part(std::string_view name, std::string_view stored) {
   return stored.substr(name.size() + 2, stored.size() - name.size() - 4);
 }
 
-// The book is put together: a first line that repeats the chapter's name
-// leaves each chapter, then lines that stand in most chapters, the site's own
-// notices, leave every chapter.
-void put_book_together() {
+std::string_view element(const Array<Text>& list, int32_t i, Location at) {
+  const char* const text = list.at(i, at);
+  return text ? text : "";
+}
+
+// Settles what each chapter holds once the workers are done: taken chapters
+// get the last download's text; a fetched one keeps that text when it gave none
+// now, or a shorter incomplete one. Returns each chapter's state as its pages
+// gave it; the views point into the Book's lists and the previous state.
+std::vector<ChapterState> settle_chapters(const ChapterDownload& download, const PreviousDownload* previous) {
   const int32_t n = g_book.chapter_urls.count();
-  std::vector<Text> texts;
-  std::vector<int32_t> lengths;
-  texts.reserve(static_cast<size_t>(n));
-  lengths.reserve(static_cast<size_t>(n));
+  std::vector<ChapterState> chapters(static_cast<size_t>(n));
   for (int32_t i = 1; i <= n; ++i) {
-    const char* const name = g_book.chapter_names.at(i, at_site_lines);
-    const char* const stored = g_book.chapter_texts.at(i, at_site_lines);
-    const std::string text(text_part(name ? name : "", stored ? stored : ""));
-    lengths.push_back(static_cast<int32_t>(text.size()));
-    texts.push_back(without_title_echo(name, text.c_str()));
+    const size_t at = static_cast<size_t>(i - 1);
+    const std::string_view name = element(g_book.chapter_names, i, at_site_lines);
+    const ChapterText fetched{text_part(name, element(g_book.chapter_texts, i, at_site_lines)),
+                              download.incomplete[at] == 0};
+    const ChapterState* before = nullptr;
+    if (previous && at < previous->chapters.size() && previous->chapters[at].previous >= 0)
+      before = &previous->state.chapters[static_cast<size_t>(previous->chapters[at].previous)];
+    ChapterText kept =
+        download.taken[at] && before ? ChapterText{before->text, before->complete} : kept_chapter_text(fetched, before);
+    if (kept.text.data() != fetched.text.data()) {
+      const Text text = Text::adopt(copy_text_bytes(kept.text.data(), static_cast<int32_t>(kept.text.size())));
+      g_book.chapter_texts.set(i, join(name.data(), "\r\n", text, "\r\n"), at_site_lines);
+      kept.text = text_part(name, element(g_book.chapter_texts, i, at_site_lines));
+    }
+    chapters[at] = {element(g_book.chapter_urls, i, at_site_lines), kept.text, kept.complete, false};
+  }
+  return chapters;
+}
+
+// Puts the book together from each chapter's text as its pages gave it (in
+// book order): a first line that repeats the chapter's name leaves it, then
+// lines that stand in most chapters, the site's own notices, leave every chapter. Returns the texts that changed (empty
+// where a chapter stays as stored); the Book's lists are not touched.
+std::vector<Text> assemble_chapters(std::span<const ChapterState> chapters) {
+  std::vector<Text> texts;
+  texts.reserve(chapters.size());
+  for (int32_t i = 1; i <= static_cast<int32_t>(chapters.size()); ++i) {
+    const ChapterState& chapter = chapters[static_cast<size_t>(i - 1)];
+    const Text text = Text::adopt(copy_text_bytes(chapter.text.data(), static_cast<int32_t>(chapter.text.size())));
+    texts.push_back(without_title_echo(g_book.chapter_names.at(i, at_site_lines), text.c_str()));
   }
   remove_site_lines(texts);
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (static_cast<size_t>(texts[i].length()) == chapters[i].text.size()) texts[i].reset();
+  }
+  return texts;
+}
+
+struct BookParts {
+  std::vector<std::string_view> parts;
+  std::vector<char> had_text;  // per chapter
+  int32_t without_text = 0;
+};
+
+// What the book file holds, chapter by chapter: the chapter as stored, or its
+// name and the text the assembly left.
+BookParts book_parts(std::span<const Text> changed) {
+  BookParts book;
+  const int32_t n = g_book.chapter_urls.count();
+  book.parts.reserve(static_cast<size_t>(n) * 4);
   for (int32_t i = 1; i <= n; ++i) {
-    const Text& text = texts[static_cast<size_t>(i - 1)];
-    if (text.length() == lengths[static_cast<size_t>(i - 1)]) continue;
+    const Text& text = changed[static_cast<size_t>(i - 1)];
+    const std::string_view name = element(g_book.chapter_names, i, at_book_write);
+    bool has_text;
+    if (text.get() != nullptr) {
+      book.parts.insert(book.parts.end(), {name, "\r\n", text.c_str(), "\r\n"});
+      has_text = !text.empty();
+    } else {
+      const std::string_view stored = element(g_book.chapter_texts, i, at_book_write);
+      book.parts.push_back(stored);
+      has_text = !lacks_text(name, stored);
+    }
+    book.had_text.push_back(has_text ? 1 : 0);
+    if (!has_text) ++book.without_text;
+  }
+  return book;
+}
+
+// The Book's chapter texts as the book file holds them.
+void store_assembled(std::span<Text> changed) {
+  for (int32_t i = 1; i <= static_cast<int32_t>(changed.size()); ++i) {
+    Text& text = changed[static_cast<size_t>(i - 1)];
+    if (text.get() == nullptr) continue;
     g_book.chapter_texts.set(i, join(g_book.chapter_names.at(i, at_site_lines), "\r\n", text, "\r\n"), at_site_lines);
   }
 }
 
-ChapterDownloadResult write_book_file() {
-  ChapterDownloadResult result;
-  const Text name = book_file_name(g_book.title.get());
-  const int32_t file = open_file(name.get(), book_file_open_mode);
-  result.saved = file != 0;
-  const int32_t n = g_book.chapter_urls.count();
-  for (int32_t i = 1; i <= n; ++i) {
-    if (lacks_text(i)) ++result.chapters_without_text;
-    if (result.saved) result.saved = write_file(file, cell_text(g_book.chapter_texts.at(i, at_book_write)));
+// Waits until every worker has set its flag or the limit has passed, reporting
+// the progress at least once a second and once at the end.
+void wait_for_workers(const ChapterDownload& download, const ChapterDownloadOptions& options, int32_t to_fetch) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point limit = Clock::now() + std::chrono::seconds(options.wait_seconds);
+  Clock::time_point next_report = Clock::now() + progress_step;
+  auto report = [&] {
+    if (options.on_wait_step) options.on_wait_step(download.finished.load(std::memory_order_relaxed), to_fetch);
+  };
+  while (done_flag_sum() != worker_count) {
+    const Clock::time_point now = Clock::now();
+    if (now >= limit) break;
+    if (now >= next_report) {
+      report();
+      next_report = now + progress_step;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(std::min(next_report, limit) - now);
+    wait_for_messages(static_cast<uint32_t>(std::max<int64_t>(left.count(), 1)));
   }
-  close_file(file);
-  return result;
+  report();
 }
 
 }  // namespace
@@ -183,23 +268,43 @@ ChapterDownloadResult download_chapters(const ChapterDownloadOptions& options) {
   for (int32_t k = 1; k <= worker_count; ++k) g_book.done_flags.append(0);
 
   const auto download = std::make_shared<ChapterDownload>(options.gate ? options.gate : std::make_shared<PaceGate>(),
-                                                          options.retry_delays);
-  start_workers(download, options.launch);
-  for (int32_t pass = 0; pass < options.wait_passes; ++pass) {
-    timed_wait(wait_step_milliseconds, 0);
-    if (options.on_wait_step) options.on_wait_step(download->finished.load(std::memory_order_relaxed), n);
-    if (done_flag_sum() == worker_count) break;
+                                                          options.retry_delays, n);
+  int32_t taken = 0;
+  if (options.previous) {
+    for (size_t i = 0; i < options.previous->chapters.size() && i < download->taken.size(); ++i) {
+      download->taken[i] = options.previous->chapters[i].taken ? 1 : 0;
+      taken += download->taken[i];
+    }
   }
-  int32_t incomplete;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point started = Clock::now();
+  start_workers(download, options.launch);
+  wait_for_workers(*download, options, n - taken);
+  const Clock::time_point fetched = Clock::now();
   {
     // From here on the workers that are still running write nowhere.
     const std::lock_guard<std::mutex> guard(download->lock);
     download->open = false;
-    incomplete = download->incomplete;
   }
-  put_book_together();
-  ChapterDownloadResult result = write_book_file();
-  result.chapters_incomplete = incomplete;
+  std::vector<ChapterState> chapters = settle_chapters(*download, options.previous);
+  std::vector<Text> changed = assemble_chapters(chapters);
+  const BookParts book = book_parts(changed);
+  const Clock::time_point assembled = Clock::now();
+
+  ChapterDownloadResult result;
+  result.chapters_without_text = book.without_text;
+  for (const ChapterState& chapter : chapters) result.chapters_incomplete += chapter.complete ? 0 : 1;
+  const Text book_file = book_file_name(g_book.title.get());
+  result.saved = write_file_in_one_step(book_file.c_str(), book.parts);
+  if (result.saved && options.previous) {
+    for (size_t i = 0; i < chapters.size(); ++i) chapters[i].had_text = book.had_text[i] != 0;
+    const StateParts state = book_state_parts(options.previous->contents_address, chapters);
+    write_file_in_one_step(book_state_file_name(book_file.c_str()), state.parts);
+  }
+  store_assembled(changed);
+  result.fetch_seconds = std::chrono::duration<double>(fetched - started).count();
+  result.assembly_seconds = std::chrono::duration<double>(assembled - fetched).count();
+  result.writing_seconds = std::chrono::duration<double>(Clock::now() - assembled).count();
   return result;
 }
 
@@ -215,6 +320,8 @@ int32_t PLATFORM_API chapter_worker(int32_t k) {
   int32_t i = k;
   // The next chapter of the share, copied while the download is open.
   const auto next = [&](ChapterToRead& chapter) {
+    // Chapters taken from the last download's state are not fetched.
+    while (i <= n && download->taken[static_cast<size_t>(i - 1)]) i += worker_count;
     if (i > n) return false;
     const std::lock_guard<std::mutex> guard(download->lock);
     if (!download->open) return false;

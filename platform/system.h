@@ -115,6 +115,14 @@ uint32_t PLATFORM_API message_wait_for_multiple_objects(uint32_t count, const Ha
 // GetTickCount64: milliseconds since an arbitrary moment; never goes backwards.
 uint64_t PLATFORM_API get_tick_count64();
 
+// Wakes a wait for messages on another thread: the thread that called
+// message_waker_of_this_thread gets an empty message (Linux: an idle event of
+// the default main context), so message_wait_for_multiple_objects returns there
+// and the waiting code can look again at what it waits for. Any thread may wake;
+// a waker whose thread has no message queue wakes nothing.
+uintptr_t message_waker_of_this_thread();
+void wake_message_wait(uintptr_t waker);
+
 // Dispatches every message (Linux: every event of the default main context)
 // that is ready for the calling thread, until none is left; on Windows a
 // message_quit at the head of the queue stops it and stays in the queue.

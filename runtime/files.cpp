@@ -1,5 +1,7 @@
 #include "runtime/files.h"
 
+#include <algorithm>
+
 #include "platform/files.h"
 #include "runtime/memory.h"
 
@@ -42,7 +44,7 @@ void register_file(FileObject* file) {
 }
 
 void close_entry(FileObject* file) {
-  platform::close_file_handle(file->handle);
+  platform::file_calls().close_file_handle(file->handle);
   delete file;
 }
 
@@ -82,8 +84,8 @@ Text current_directory() {
 
 int32_t open_file(const char* name, OptionalInt open_mode, OptionalInt share_mode) {
   const OpenMode mode = open_mode_of(open_mode);
-  const intptr_t handle =
-      platform::create_file(name, mode.desired_access, share_mode_of(share_mode), mode.creation_disposition);
+  const intptr_t handle = platform::file_calls().create_file(name, mode.desired_access, share_mode_of(share_mode),
+                                                             mode.creation_disposition);
   if (handle == platform::invalid_file_handle) return 0;
   auto* file = new FileObject{handle, nullptr, next_file_number()};
   register_file(file);
@@ -107,7 +109,7 @@ bool write_file(int32_t count, const ArgCell* cells) {
     }
     const int32_t length = text_length(text);
     if (length == 0) continue;
-    if (!platform::write_to_file(file->handle, text, static_cast<uint32_t>(length))) return false;
+    if (!platform::file_calls().write_to_file(file->handle, text, static_cast<uint32_t>(length))) return false;
   }
   return true;
 }
@@ -121,6 +123,55 @@ void close_file(int32_t number) {
   if (g_open_files == nullptr) g_files_cleanup = nullptr;
   close_entry(file);
 }
+
+bool write_file_bytes(int32_t number, std::string_view bytes) {
+  const FileObject* file = find_open_file(number);
+  if (file == nullptr) return false;
+  const platform::FileCalls calls = platform::file_calls();
+  // One write of at most 1 GiB at a time, so that a count always fits.
+  constexpr size_t most_at_once = size_t{1} << 30;
+  for (size_t at = 0; at < bytes.size(); at += most_at_once) {
+    const size_t count = std::min(bytes.size() - at, most_at_once);
+    if (!calls.write_to_file(file->handle, bytes.data() + at, static_cast<uint32_t>(count))) return false;
+  }
+  return true;
+}
+
+bool flush_file(int32_t number) {
+  const FileObject* file = find_open_file(number);
+  return file != nullptr && platform::file_calls().flush_file(file->handle);
+}
+
+bool read_whole_file(const char* name, std::string& bytes) {
+  bytes.clear();
+  const platform::FileCalls calls = platform::file_calls();
+  const intptr_t handle =
+      calls.create_file(name, platform::generic_read, platform::file_share_read, platform::open_existing);
+  if (handle == platform::invalid_file_handle) return false;
+  // The file is read into one block of its size, and on to its end should it
+  // have grown meanwhile.
+  const int64_t size = calls.file_size(handle);
+  bool read_all = size >= 0 && static_cast<uint64_t>(size) < bytes.max_size();
+  if (read_all) bytes.resize(static_cast<size_t>(size) + 1);
+  size_t filled = 0;
+  while (read_all) {
+    if (filled == bytes.size()) bytes.resize(bytes.size() * 2);
+    const size_t room = std::min<size_t>(bytes.size() - filled, uint32_t{1} << 30);
+    const int64_t got = calls.read_from_file(handle, bytes.data() + filled, static_cast<uint32_t>(room));
+    if (got <= 0) {
+      read_all = got == 0;
+      break;
+    }
+    filled += static_cast<size_t>(got);
+  }
+  calls.close_file_handle(handle);
+  bytes.resize(read_all ? filled : 0);
+  return read_all;
+}
+
+bool replace_file(const char* from, const char* to) { return platform::file_calls().replace_file(from, to); }
+
+bool delete_file(const char* name) { return platform::file_calls().delete_file(name); }
 
 void close_all_files() {
   FileObject* file = g_open_files;

@@ -1,6 +1,8 @@
 // The runtime's file commands: the current directory, opening or creating a
-// file, writing values to it as text, closing it, and closing every file still
-// open when the process ends.
+// file, writing values to it as text or bytes, flushing and closing it, reading a
+// whole file, putting one file in place of another, deleting one, and closing
+// every file still open when the process ends. Every system call goes through
+// the table of platform::file_calls (platform/files.h), where tests put failures.
 //
 // A file is named by its file number, a 32-bit identity of its entry in the
 // list of open files (0 stands for no file); every command checks a number
@@ -12,6 +14,8 @@
 
 #include <concepts>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "runtime/text_commands.h"
 #include "runtime/texts.h"
@@ -41,6 +45,23 @@ requires(std::same_as<Values, ArgCell>&&...) bool write_file(int32_t file, const
   const ArgCell cells[] = {cell_int(file), values...};
   return write_file(static_cast<int32_t>(1 + sizeof...(Values)), cells);
 }
+
+// Writes bytes unchanged (NUL bytes included) to the file; true when all were written.
+bool write_file_bytes(int32_t file, std::string_view bytes);
+
+// Writes what the system still holds of the file through to the disk; true on success.
+bool flush_file(int32_t file);
+
+// Reads the whole file name into bytes; false (and bytes empty) when it cannot
+// be opened or read to its end.
+bool read_whole_file(const char* name, std::string& bytes);
+
+// Puts the file from in place of the file to in one step (to is either the old
+// file or the whole new one, also after a crash); true on success.
+bool replace_file(const char* from, const char* to);
+
+// Deletes the file name; true when it was deleted.
+bool delete_file(const char* name);
 
 // Closes the file; 0 and unknown numbers do nothing.
 void close_file(int32_t file);

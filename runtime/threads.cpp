@@ -121,6 +121,10 @@ bool timed_wait(int32_t amount, int32_t unit) {
 
 void process_pending_messages() { platform::dispatch_pending_messages(); }
 
+uintptr_t this_thread_waker() { return platform::message_waker_of_this_thread(); }
+
+void wake_waiting_thread(uintptr_t waker) { platform::wake_message_wait(waker); }
+
 void wait_for_messages(uint32_t milliseconds) {
   const uint32_t woken = platform::message_wait_for_multiple_objects(0, nullptr, platform::Bool(0), milliseconds,
                                                                      platform::all_input_without_raw_input);

@@ -47,6 +47,11 @@ int64_t timed_wait_due_time(int32_t amount, int32_t unit);
 // the head of the queue stays there.
 void process_pending_messages();
 
+// The calling thread's waker: another thread that hands it to
+// wake_waiting_thread ends a wait_for_messages of this thread at once.
+uintptr_t this_thread_waker();
+void wake_waiting_thread(uintptr_t waker);
+
 // Waits until a message arrives for the calling thread or milliseconds have
 // passed, whichever comes first, and dispatches what has arrived. It returns
 // right after dispatching, so a caller that waits for something a message

@@ -13,7 +13,8 @@ seconds (default 600) without a request, so a test run that dies never leaves
 it behind.
 
 Paths (everything else is a file under --root, a folder's path ending in "/"
-being its index.html; a missing file is a 404 with a small HTML body):
+being its index.html; a missing file is a 404 with a small HTML body, or a 403
+when a file of its name with ".403" appended stands in its place):
 
   /status/CODE           an HTML body with status CODE (404, 500, ...); the query
                          "retry-after=VALUE" adds the header Retry-After: VALUE
@@ -240,7 +241,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 count -= len(piece)
         else:
             body = self.page_body(path)
-            if body is None:
+            if body is None and self.file_body(path + ".403") is not None:
+                self.send_body(b"<html><head><title>403</title></head><body>forbidden</body></html>", status=403)
+            elif body is None:
                 self.send_body(b"<html><head><title>404</title></head><body>not found</body></html>", status=404)
             else:
                 self.send_body(body)

@@ -8,6 +8,9 @@
 
 #include <cerrno>
 #include <vector>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
 
 #include "platform/code_pages.h"
 
@@ -62,6 +65,38 @@ bool write_to_file(intptr_t handle, const void* bytes, uint32_t count) {
   return true;
 }
 
+int64_t read_from_file(intptr_t handle, void* bytes, uint32_t count) {
+  for (;;) {
+    const ssize_t got = read(static_cast<int>(handle), bytes, count);
+    if (got < 0 && errno == EINTR) continue;
+    return got;
+  }
+}
+
+bool flush_file(intptr_t handle) { return fsync(static_cast<int>(handle)) == 0; }
+
+int64_t file_size(intptr_t handle) {
+  struct stat status;
+  return fstat(static_cast<int>(handle), &status) == 0 ? int64_t{status.st_size} : -1;
+}
+
 void close_file_handle(intptr_t handle) { close(static_cast<int>(handle)); }
+
+bool replace_file(const char* from, const char* to) {
+  if (from == nullptr || to == nullptr || *from == 0 || *to == 0) return false;
+  const std::string to_path = local_to_utf8(to);
+  if (rename(local_to_utf8(from).c_str(), to_path.c_str()) != 0) return false;
+  // The new name is only lasting once the folder that holds it is on the disk.
+  const size_t slash = to_path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to_path.substr(0, slash);
+  const int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor >= 0) {
+    fsync(descriptor);
+    close(descriptor);
+  }
+  return true;
+}
+
+bool delete_file(const char* name) { return name != nullptr && *name != 0 && unlink(local_to_utf8(name).c_str()) == 0; }
 
 }  // namespace platform

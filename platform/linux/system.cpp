@@ -289,6 +289,18 @@ uint64_t PLATFORM_API get_tick_count64() {
   return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
 }
 
+// Every wait for messages on Linux waits on the default main context, so the
+// waker names no thread.
+uintptr_t message_waker_of_this_thread() { return 0; }
+
+void wake_message_wait(uintptr_t /*waker*/) {
+  GSource* idle = g_idle_source_new();
+  g_source_set_callback(
+      idle, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+  g_source_attach(idle, g_main_context_default());
+  g_source_unref(idle);
+}
+
 void dispatch_pending_messages() {
   GMainContext* context = g_main_context_default();
   while (g_main_context_iteration(context, FALSE)) {

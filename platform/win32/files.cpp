@@ -34,6 +34,32 @@ bool write_to_file(intptr_t handle, const void* bytes, uint32_t count) {
   return WriteFile(reinterpret_cast<HANDLE>(handle), bytes, count, &written, nullptr) && written == count;
 }
 
+int64_t read_from_file(intptr_t handle, void* bytes, uint32_t count) {
+  DWORD got = 0;
+  return ReadFile(reinterpret_cast<HANDLE>(handle), bytes, count, &got, nullptr) ? int64_t{got} : -1;
+}
+
+bool flush_file(intptr_t handle) { return FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) != 0; }
+
+int64_t file_size(intptr_t handle) {
+  LARGE_INTEGER size;
+  return GetFileSizeEx(reinterpret_cast<HANDLE>(handle), &size) ? int64_t{size.QuadPart} : -1;
+}
+
 void close_file_handle(intptr_t handle) { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
+
+bool replace_file(const char* from, const char* to) {
+  if (from == nullptr || to == nullptr || *from == 0 || *to == 0) return false;
+  const std::u16string wide_from = local_to_utf16(from);
+  const std::u16string wide_to = local_to_utf16(to);
+  return MoveFileExW(reinterpret_cast<LPCWSTR>(wide_from.c_str()), reinterpret_cast<LPCWSTR>(wide_to.c_str()),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool delete_file(const char* name) {
+  if (name == nullptr || *name == 0) return false;
+  const std::u16string wide_name = local_to_utf16(name);
+  return DeleteFileW(reinterpret_cast<LPCWSTR>(wide_name.c_str())) != 0;
+}
 
 }  // namespace platform

@@ -97,6 +97,10 @@ uint32_t PLATFORM_API message_wait_for_multiple_objects(uint32_t count, const Ha
 
 uint64_t PLATFORM_API get_tick_count64() { return ::GetTickCount64(); }
 
+uintptr_t message_waker_of_this_thread() { return GetCurrentThreadId(); }
+
+void wake_message_wait(uintptr_t waker) { PostThreadMessageA(static_cast<DWORD>(waker), WM_NULL, 0, 0); }
+
 void dispatch_pending_messages() {
   MSG message;
   while (PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE) && message.message != WM_QUIT) {

@@ -2,6 +2,9 @@
 # answered 20 ms late by the fixture server, beside curl --parallel fetching the
 # same pages; prints both wall times, their ratio and (on Linux) the peak
 # resident memory of the download. The Windows build runs it under Wine.
+# The update benchmark: the same book downloaded whole, then again after 5 new
+# chapters, taking what the state file holds; prints requests, the time split
+# into its phases, the peak memory and how long a 20 MB state file takes to read.
 # The throttled benchmark: 300 chapters from a server that allows 20 requests a
 # second; prints whether the book is complete and the time against 15 s.
 # The paced benchmark: 200 chapters from servers that throttle in three ways or
@@ -22,3 +25,6 @@ set_tests_properties(download_bench_throttled PROPERTIES TIMEOUT 600)
 add_test(NAME download_bench_paced COMMAND ${NOVELFETCH_BENCH_COMMAND} --sites
   --work ${CMAKE_BINARY_DIR}/bench-download-paced)
 set_tests_properties(download_bench_paced PROPERTIES TIMEOUT 900)
+add_test(NAME download_bench_update COMMAND ${NOVELFETCH_BENCH_COMMAND} --update
+  --work ${CMAKE_BINARY_DIR}/bench-download-update)
+set_tests_properties(download_bench_update PROPERTIES TIMEOUT 600)

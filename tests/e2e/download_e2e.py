@@ -21,8 +21,9 @@ Besides the generated novel sites it downloads from pages as
 real novel sites serve them (tests/fixtures/sites/real_sites.py), from servers
 that throttle or fail now and then, the hanging chapter on Windows too, a
 chapter that is only a picture, the progress in the caption, an address of
-more than 60 characters, pasted on Windows and typed on Linux, and on Linux a
-table of contents that hangs while the dialog is read and closed.
+more than 60 characters, pasted on Windows and typed on Linux, a book that
+grows (a later download that takes what the state file beside the book holds),
+and on Linux a table of contents that hangs while the dialog is read and closed.
 """
 import argparse
 import atexit
@@ -510,8 +511,8 @@ class Suite:
         with open(os.path.join(folder, "旧书新读.txt"), "wb") as f:
             f.write(b"an older book, longer than the new one\r\n" * 1000)
         os.mkdir(os.path.join(folder, "锁住的书.txt"))
-        # Every write to /dev/full fails: the book file opens but cannot be written.
-        os.symlink("/dev/full", os.path.join(folder, "满盘.txt"))
+        # Every write to /dev/full fails: the book's new copy opens but cannot be written.
+        os.symlink("/dev/full", os.path.join(folder, "满盘.txt.new"))
         run = self.run_class(self.args, folder)
         try:
             books = [("n3", "三日小记.txt"), ("n10", "十年灯.txt"), ("n11", "十一夜.txt"), ("n25", "青石记.txt"),
@@ -546,7 +547,11 @@ class Suite:
                 status = self.download(run, address, address + PAGE_ERROR)
                 check(status == address + PAGE_ERROR, "%s: %s" % (label, shown(status)))
                 check(run.button_enabled(), "%s: the button is enabled again" % label)
-            expected_files = sorted([f for _, f in books] + ["锁住的书.txt", "满盘.txt"])
+            # Each book has its state file beside it; a book that failed has
+            # neither, and leaves no new copy behind. Under Wine the link to
+            # /dev/full that stands in for the new copy is not deleted.
+            expected_files = sorted([f for _, f in books] + [f + ".novelfetch" for _, f in books] + ["锁住的书.txt"]
+                                    + (["满盘.txt.new"] if self.args.platform == "windows" else []))
             check(sorted(os.listdir(folder)) == expected_files,
                   "no other file was written: %s" % sorted(os.listdir(folder)))
             self.close_and_exit(run, "many downloads")
@@ -714,6 +719,56 @@ class Suite:
         check(seen.get("busy") == "0" and seen.get("button-after") == "1", "idle again: %s" % seen)
         self.check_book(folder, "慢读.txt", site, "the download that ran on")
 
+    # -- run F: a book that grows: later downloads take what the state file beside it holds ----
+
+    def run_growing(self):
+        root = os.path.join(self.args.work, "grow-sites")
+        shutil.rmtree(root, ignore_errors=True)
+        server = FixtureServer(root, self.args.work, name="grow_server")
+        folder = self.folder("growing")
+        run = self.run_class(self.args, folder)
+        book, state = os.path.join(folder, "长生簿.txt"), os.path.join(folder, "长生簿.txt.novelfetch")
+
+        def download(site, label, taken=0):
+            shutil.rmtree(os.path.join(root, "grow"), ignore_errors=True)
+            site.write(root)
+            before = server.stats()["requests"]
+            expected = site.final_status()
+            if taken:
+                expected = expected.replace("章\r\n正在读小说", "章\r\n已有%d章\r\n正在读小说" % taken, 1)
+            status = self.download(run, server.address(site.path), expected)
+            check(status == expected, "%s: the final status %s" % (label, shown(status)))
+            self.check_book(folder, "长生簿.txt", site, label)
+            after = server.stats()["requests"]
+            return {path: n - before.get(path, 0) for path, n in after.items() if n != before.get(path, 0)}
+
+        try:
+            download(real_sites.growing(1), "growing, first download")
+            check(os.path.isfile(state), "the state file stands beside the book")
+            # Version 2 blocks the chapters the state file has whole; the book
+            # must still be a whole download's of version 2.
+            asked = download(real_sites.growing(2, forbidden=True), "growing, later download", taken=14)
+            wanted = {"/grow/": 1}
+            wanted.update({"/grow/%s.html" % page: 1 for page in
+                           ["1003", "1005", "1005_2", "1005_3", "1007", "1018", "1019", "1020", "1021", "1022", "1023"]})
+            check(asked == wanted, "the later download asks only for what it must: %s" % sorted(asked.items()))
+            clean = real_sites.growing(2)
+            with open(book, "rb") as f:
+                check(f.read() == clean.book(), "the later book is the whole download's of the clean site")
+            # A damaged state file is ignored: a whole download, the same book.
+            with open(state, "r+b") as f:
+                f.seek(40)
+                byte = f.read(1)
+                f.seek(40)
+                f.write(bytes([byte[0] ^ 0x20]))
+            asked = download(clean, "growing, damaged state file")
+            check(len(asked) == 26 and set(asked.values()) == {1},
+                  "a damaged state file gives a whole download (%d pages asked for)" % len(asked))
+            self.close_and_exit(run, "growing")
+        finally:
+            run.end()
+            server.stop()
+
     # -- run E: pages as real novel sites serve them ------------------------------------------
 
     def run_real_sites(self):
@@ -781,6 +836,7 @@ class Suite:
             self.run_thousand()
             self.run_closing()
             self.run_real_sites()
+            self.run_growing()
             if self.args.second_command:
                 self.run_second_command()
             if self.args.platform == "linux":

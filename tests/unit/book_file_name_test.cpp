@@ -66,13 +66,14 @@ TEST(SafeFileTitle, CharactersThatFileNamesCannotHold) {
 TEST(SafeFileTitle, ALongTitleIsCutToFitOneFileName) {
   std::string chinese;
   for (int i = 0; i < 100; ++i) chinese += gbk("书");
-  // 83 two-byte characters take 249 bytes in UTF-8; an 84th would pass 251.
-  EXPECT_EQ(text_bytes(safe_file_title(chinese.c_str())), chinese.substr(0, 2 * 83));
+  // Room is left for ".txt.novelfetch.new": 78 two-byte characters take 234
+  // bytes in UTF-8; a 79th would pass 236.
+  EXPECT_EQ(text_bytes(safe_file_title(chinese.c_str())), chinese.substr(0, 2 * 78));
   const std::string ascii(300, 'a');
-  EXPECT_EQ(text_bytes(safe_file_title(ascii.c_str())), ascii.substr(0, 251));
+  EXPECT_EQ(text_bytes(safe_file_title(ascii.c_str())), ascii.substr(0, 236));
   // A cut that leaves a trailing blank drops it like any other.
-  const std::string blank_at_cut = std::string(250, 'a') + " b";
-  EXPECT_EQ(text_bytes(safe_file_title(blank_at_cut.c_str())), std::string(250, 'a'));
+  const std::string blank_at_cut = std::string(235, 'a') + " b";
+  EXPECT_EQ(text_bytes(safe_file_title(blank_at_cut.c_str())), std::string(235, 'a'));
   // Pairs that the system's table may not know convert to more than one
   // character each; a reserved name gains a "_". Either is still cut to fit.
   std::string unknown;
@@ -80,10 +81,10 @@ TEST(SafeFileTitle, ALongTitleIsCutToFitOneFileName) {
   const std::string reserved = "con." + std::string(260, 'a');
   for (const std::string& title : {unknown, reserved}) {
     const std::string safe = text_bytes(safe_file_title(title.c_str()));
-    EXPECT_LE(platform::local_to_utf8(safe).size(), 251u) << shown(title);
-    EXPECT_LE(platform::local_to_utf16(safe).size(), 251u) << shown(title);
+    EXPECT_LE(platform::local_to_utf8(safe).size(), 236u) << shown(title);
+    EXPECT_LE(platform::local_to_utf16(safe).size(), 236u) << shown(title);
   }
-  EXPECT_EQ(text_bytes(safe_file_title(reserved.c_str())), "_" + reserved.substr(0, 250));
+  EXPECT_EQ(text_bytes(safe_file_title(reserved.c_str())), "_" + reserved.substr(0, 235));
 
   // The cut name can be created, here in a folder of the test's own.
   namespace fs = std::filesystem;
@@ -92,9 +93,11 @@ TEST(SafeFileTitle, ALongTitleIsCutToFitOneFileName) {
   fs::remove_all(folder);
   fs::create_directories(folder);
   fs::current_path(folder);
-  const int32_t file = open_file(book_file_name(chinese.c_str()).get(), 4);
-  EXPECT_NE(file, 0);
-  close_file(file);
+  for (const std::string& title : {chinese, ascii}) {
+    const int32_t file = open_file(join(book_file_name(title.c_str()), ".novelfetch.new").get(), 4);
+    EXPECT_NE(file, 0) << "the longest name written beside the book";
+    close_file(file);
+  }
   fs::current_path(previous);
   fs::remove_all(folder);
 }

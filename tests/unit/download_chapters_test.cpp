@@ -11,7 +11,9 @@
 
 #include "fixture_server.h"
 #include "novel/book.h"
+#include "novel/book_state.h"
 #include "page_fixtures.h"
+#include "platform/files.h"
 #include "runtime/memory.h"
 
 namespace {
@@ -21,9 +23,9 @@ namespace fs = std::filesystem;
 constexpr Location test_location{0x04019999, 1};
 
 // Retries after milliseconds instead of seconds.
-ChapterDownloadOptions quick(int32_t wait_passes = most_wait_passes) {
+ChapterDownloadOptions quick(int32_t wait_seconds = most_wait_seconds) {
   ChapterDownloadOptions options;
-  options.wait_passes = wait_passes;
+  options.wait_seconds = wait_seconds;
   options.retry_delays = RetryDelays{{10, 20, 30}};
   return options;
 }
@@ -213,6 +215,110 @@ TEST_F(DownloadChapters, WorkersPastTheWaitLimitNeverTouchTheNextDownload) {
   EXPECT_EQ(element(g_book.chapter_texts, 1), gbk("丙"));
   EXPECT_EQ(element(g_book.chapter_texts, 2), gbk("丁"));
   for (int32_t k = 1; k <= 10; ++k) EXPECT_EQ(g_book.done_flags.at(k, test_location), 0) << "flag " << k;
+}
+
+// A later download of the same table of contents, against a state file that
+// names chapters whose pages are gone now (404).
+TEST_F(DownloadChapters, ALaterDownloadTakesWhatItHasAndKeepsWhatItHad) {
+  REQUIRE_FIXTURE_SERVER();
+  const std::string gone = fixture_address("/fixtures/pages/no-such-chapter.html");
+  const std::string t1 = gbk("第一章的正文"), t2 = gbk("第二章的正文"), t4 = gbk("第四章的正文"),
+                    t5 = gbk("第五章的旧正文");
+  const std::string a1 = gone + "?1", a2 = gone + "?2", a4 = gone + "?4", a5 = gone + "?5", a7 = gone + "?7";
+  const TestChapter c3 = nth(3), c6 = nth(6), c8 = nth(8);
+  const std::string a3 = fixture_address(c3.path), a6 = fixture_address(c6.path);
+  // Chapter 3 was incomplete, 5 to 7 are the last three places.
+  const std::vector<ChapterState> before = {{a1, t1, true, true}, {a2, t2, true, true}, {a3, "x", false, true},
+                                            {a4, t4, true, true}, {a5, t5, true, true}, {a6, "y", true, true},
+                                            {a7, "", true, false}};
+  std::ofstream(folder_ / "book.txt.novelfetch", std::ios::binary) << encode_book_state("toc", before);
+
+  g_book.title = Text::copy_of("book");
+  const std::vector<std::pair<std::string, std::string>> chapters = {
+      {a1, gbk("一")}, {a2, gbk("二")}, {a3, c3.name},   {a4, gbk("四")},
+      {a5, gbk("五")}, {a6, c6.name},   {a7, gbk("七")}, {fixture_address(c8.path), c8.name}};
+  g_book.chapter_urls = Array<Text>::empty();
+  g_book.chapter_names = Array<Text>::empty();
+  g_book.chapter_texts = Array<Text>::empty();
+  for (const auto& [address, name] : chapters) {
+    g_book.chapter_urls.append(address.c_str());
+    g_book.chapter_names.append(name.c_str());
+    g_book.chapter_texts.append(name.c_str());
+  }
+  const PreviousDownload previous = read_previous_download("toc");
+  EXPECT_EQ(previous.taken, 3) << "1, 2 and 4";
+  EXPECT_EQ(read_previous_download("another toc").taken, 0);
+  ChapterDownloadOptions options = quick();
+  options.previous = &previous;
+  std::vector<int32_t> totals;
+  options.on_wait_step = [&totals](int32_t, int32_t total) { totals.push_back(total); };
+  const ChapterDownloadResult result = download_chapters(options);
+
+  const std::string expected = gbk("一\r\n") + t1 + "\r\n" + gbk("二\r\n") + t2 + "\r\n" + stored(c3) + gbk("四\r\n") +
+                               t4 + "\r\n" + gbk("五\r\n") + t5 + "\r\n" + stored(c6) + gbk("七\r\n\r\n") + stored(c8);
+  const std::string written = file_bytes(folder_ / "book.txt");
+  EXPECT_TRUE(written == expected) << shown(written.substr(0, 300));
+  EXPECT_EQ(result.chapters_without_text, 1);
+  EXPECT_EQ(result.chapters_incomplete, 0);
+  ASSERT_FALSE(totals.empty());
+  EXPECT_EQ(totals.back(), 5) << "the caption counts the chapters fetched";
+
+  BookState after;
+  ASSERT_TRUE(decode_book_state(file_bytes(folder_ / "book.txt.novelfetch"), after));
+  EXPECT_EQ(after.contents_address, "toc");
+  ASSERT_EQ(after.chapters.size(), 8u);
+  EXPECT_EQ(after.chapters[4].text, t5) << "kept, though its page is gone";
+  EXPECT_EQ(after.chapters[2].text, c3.expected);
+  EXPECT_TRUE(after.chapters[2].complete);
+  EXPECT_FALSE(after.chapters[6].had_text);
+  EXPECT_TRUE(after.chapters[7].had_text);
+}
+
+// Writes the first 1000 bytes of every file and then fails, as a full disk does.
+bool write_until_full(intptr_t handle, const void* bytes, uint32_t count) {
+  static thread_local intptr_t last_handle = -1;
+  static thread_local uint64_t written = 0;
+  if (handle != last_handle) written = 0;
+  last_handle = handle;
+  const uint64_t room = written < 1000 ? 1000 - written : 0;
+  written += count;
+  return platform::write_to_file(handle, bytes, static_cast<uint32_t>(std::min<uint64_t>(count, room))) &&
+         count <= room;
+}
+
+bool replace_fails(const char*, const char*) { return false; }
+
+TEST_F(DownloadChapters, AFailedWriteLeavesTheOldBookAndStateFileByteForByte) {
+  REQUIRE_FIXTURE_SERVER();
+  std::vector<TestChapter> chapters;
+  for (int i = 1; i <= 5; ++i) chapters.push_back(nth(i));
+  fill_book("book", chapters);
+  PreviousDownload whole;
+  whole.contents_address = "toc";
+  whole.chapters.resize(chapters.size());
+  ChapterDownloadOptions options = quick();
+  options.previous = &whole;
+  ASSERT_TRUE(download_chapters(options).saved);
+  const std::string book = file_bytes(folder_ / "book.txt");
+  const std::string state = file_bytes(folder_ / "book.txt.novelfetch");
+  ASSERT_GT(book.size(), 2000u);
+
+  platform::FileCalls full_disk = platform::default_file_calls();
+  full_disk.write_to_file = write_until_full;
+  platform::FileCalls no_rename = platform::default_file_calls();
+  no_rename.replace_file = replace_fails;
+  for (const platform::FileCalls& calls : {full_disk, no_rename}) {
+    chapters.push_back(nth(static_cast<int>(chapters.size()) + 1));
+    fill_book("book", chapters);
+    whole.chapters.resize(chapters.size());
+    platform::set_file_calls(calls);
+    const bool saved = download_chapters(options).saved;
+    platform::set_file_calls(platform::default_file_calls());
+    EXPECT_FALSE(saved);
+    EXPECT_TRUE(file_bytes(folder_ / "book.txt") == book);
+    EXPECT_TRUE(file_bytes(folder_ / "book.txt.novelfetch") == state);
+    EXPECT_FALSE(fs::exists(folder_ / "book.txt.new")) << "no new copy is left behind";
+  }
 }
 
 }  // namespace
