@@ -183,17 +183,23 @@ def update(args, work, sites, folder):
     return 0
 
 
-def throttled(args, work, sites, folder):
-    site = make_sites.throttled_bench_site()
-    site.write(sites)
-    server, base = start_server(work, sites, THROTTLE)
+def download_from_server(args, work, sites, options, path, folder):
+    """One download from a server of its own with these options; also returns
+    the server's request statistics."""
+    server, base = start_server(work, sites, options)
     try:
-        run, output, inner, wall = run_download(args, base + site.path, folder)
+        run, output, inner, wall = run_download(args, base + path, folder)
         with urllib.request.urlopen(base + "/stats", timeout=30) as answer:
-            stats = json.load(answer)
+            return run, output, inner, wall, json.load(answer)
     finally:
         server.terminate()
         server.wait(10)
+
+
+def throttled(args, work, sites, folder):
+    site = make_sites.throttled_bench_site()
+    site.write(sites)
+    run, output, inner, wall, stats = download_from_server(args, work, sites, THROTTLE, site.path, folder)
     print(output)
     complete = book_is(folder, site)
     fields = output.split()
@@ -216,14 +222,8 @@ def paced(args, work, sites, folder):
     for label, options, ideal in PACED_SITES:
         shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(folder)
-        server, base = start_server(work, sites, options + PACED_RATE)
-        try:
-            run, output, inner, wall = run_download(args, base + site.path, folder)
-            with urllib.request.urlopen(base + "/stats", timeout=30) as answer:
-                stats = json.load(answer)
-        finally:
-            server.terminate()
-            server.wait(10)
+        run, output, inner, wall, stats = download_from_server(args, work, sites, options + PACED_RATE, site.path,
+                                                               folder)
         complete = book_is(folder, site)
         refused = stats["refused"] + len(stats["flaky"])
         print("  %-50s %6.2f s (ideal %2.0f s: %.2f x)  %4d requests, %3d refused or failed, book %s"
